@@ -1,0 +1,5 @@
+#include <cstdlib>
+
+#include "tool/driver.h"
+
+int main(int argc, char **argv) { std::exit(ferrycvt_run(argc, argv)); }
