@@ -8,6 +8,7 @@
 
 #include <stdbool.h>
 #include <stddef.h>
+#include <stdio.h>
 
 #include "base/errors.h"
 
@@ -18,6 +19,10 @@ extern "C" {
 enum { U_DIR_TEXT_MAX = 260 };
 
 bool is_regular_file(const char *path);
+
+// Opens a path text by the convention above: a byte path, or the UTF-16 path
+// after a byte-order mark (its units in the order the mark gives).
+FILE *u_fopen_path_text(const char *path, const char *mode);
 
 // Lower-case path of the running executable; empty when the system has none.
 const char *u_module_path(void);
