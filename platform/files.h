@@ -41,6 +41,11 @@ bool plat_temp_file_name(const char *prefix, char *buffer, size_t bytes);
 // library itself knows (a leading '/' on POSIX; none on Windows).
 bool plat_is_native_absolute(const char *name);
 
+// Brings a path to the case the system compares paths in: lower case on
+// Windows, whose file names ignore case; unchanged on POSIX, where another
+// case would name another file.
+void plat_fold_path_case(char *path);
+
 #ifdef __cplusplus
 }
 #endif

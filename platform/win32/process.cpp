@@ -1,12 +1,169 @@
 #include "platform/process.h"
 
+#include <windows.h>
+
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
-extern "C" const char *plat_getenv(const char *name) { return std::getenv(name); }
+extern "C" const char *plat_getenv(const char *name) {
+  return std::getenv(name);
+}
 
 extern "C" bool plat_setenv(const char *name, const char *value) {
   // _putenv with "NAME=" removes the variable.
   std::string entry = std::string(name) + "=" + (value ? value : "");
   return _putenv(entry.c_str()) == 0;
+}
+
+extern "C" bool plat_executable_path(char *buffer, size_t bytes) {
+  if (!buffer || bytes == 0)
+    return false;
+  DWORD room = bytes > MAXDWORD ? MAXDWORD : static_cast<DWORD>(bytes);
+  DWORD n = GetModuleFileNameA(nullptr, buffer, room);
+  // A result that fills the buffer means the path was cut.
+  if (n == 0 || n >= room) {
+    buffer[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
+extern "C" bool plat_computer_name(char *buffer, size_t bytes) {
+  if (!buffer || bytes == 0)
+    return false;
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof name;
+  if (!GetComputerNameA(name, &size))
+    return false;
+  size_t length = std::strlen(name);
+  if (length >= bytes)
+    length = bytes - 1;
+  std::memcpy(buffer, name, length);
+  buffer[length] = '\0';
+  return true;
+}
+
+namespace {
+
+// One argument quoted so that the child's C runtime splits it back into
+// the same text: backslashes count only in front of a quote.
+void append_quoted(std::string &line, const char *arg) {
+  if (*arg && !std::strpbrk(arg, " \t\n\v\"")) {
+    line += arg;
+    return;
+  }
+  line += '"';
+  for (const char *p = arg;; ++p) {
+    size_t backslashes = 0;
+    while (*p == '\\') {
+      ++backslashes;
+      ++p;
+    }
+    if (*p == '\0') {
+      line.append(backslashes * 2, '\\');
+      break;
+    }
+    if (*p == '"')
+      line.append(backslashes * 2 + 1, '\\');
+    else
+      line.append(backslashes, '\\');
+    line += *p;
+  }
+  line += '"';
+}
+
+std::string command_line(const char *const argv[]) {
+  std::string line;
+  for (const char *const *a = argv; *a; ++a) {
+    if (a != argv)
+      line += ' ';
+    append_quoted(line, *a);
+  }
+  return line;
+}
+
+// Inheritable handles of the child's three standard streams, closed when
+// the parent is done with them.
+class ChildStreams {
+public:
+  ChildStreams() = default;
+  ChildStreams(const ChildStreams &) = delete;
+  ChildStreams &operator=(const ChildStreams &) = delete;
+  ~ChildStreams() {
+    close(in);
+    if (err != out)
+      close(err);
+    close(out);
+  }
+
+  bool open(const char *stdout_path, const char *stderr_path) {
+    in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    out = stdout_path ? create(stdout_path) : inherited(STD_OUTPUT_HANDLE);
+    if (stderr_path && stdout_path && std::strcmp(stdout_path, stderr_path) == 0)
+      err = out;
+    else
+      err = stderr_path ? create(stderr_path) : inherited(STD_ERROR_HANDLE);
+    return in != INVALID_HANDLE_VALUE && (!stdout_path || out != INVALID_HANDLE_VALUE) &&
+           (!stderr_path || err != INVALID_HANDLE_VALUE);
+  }
+
+  HANDLE in = INVALID_HANDLE_VALUE;
+  HANDLE out = INVALID_HANDLE_VALUE;
+  HANDLE err = INVALID_HANDLE_VALUE;
+
+private:
+  HANDLE create(const char *path) {
+    return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                       CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+
+  // The parent's own stream, made inheritable without changing the parent's.
+  static HANDLE inherited(DWORD which) {
+    HANDLE own = GetStdHandle(which), copy = INVALID_HANDLE_VALUE;
+    if (own == nullptr || own == INVALID_HANDLE_VALUE)
+      return INVALID_HANDLE_VALUE;
+    if (!DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS))
+      return INVALID_HANDLE_VALUE;
+    return copy;
+  }
+
+  static void close(HANDLE h) {
+    if (h != INVALID_HANDLE_VALUE && h != nullptr)
+      CloseHandle(h);
+  }
+
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+};
+
+} // namespace
+
+extern "C" bool plat_run_process(const char *const argv[], const char *stdout_path,
+                                 const char *stderr_path, int *exit_status) {
+  if (!argv || !argv[0] || !argv[0][0])
+    return false;
+  ChildStreams streams;
+  if (!streams.open(stdout_path, stderr_path))
+    return false;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = streams.in;
+  startup.hStdOutput = streams.out;
+  startup.hStdError = streams.err;
+  std::string line = command_line(argv);
+  PROCESS_INFORMATION child{};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &child))
+    return false;
+  CloseHandle(child.hThread);
+  DWORD code = 0;
+  bool ok = WaitForSingleObject(child.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+            GetExitCodeProcess(child.hProcess, &code);
+  CloseHandle(child.hProcess);
+  if (ok && exit_status)
+    *exit_status = static_cast<int>(code);
+  return ok;
 }
