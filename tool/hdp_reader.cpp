@@ -277,9 +277,25 @@ struct FileCloser {
 // converted.
 constexpr size_t kChunkBytes = 256 * 1024;
 
+// Kept in 32-bit arithmetic throughout so that the compiler turns the row
+// loop into vector code: the two bytes go to the top of a word in swapped
+// order, and an arithmetic shift sign-extends them.
 inline int32_t phase_of(uint16_t big_endian) {
-  auto s = static_cast<int16_t>(static_cast<uint16_t>((big_endian >> 8) | (big_endian << 8)));
-  return s == 0x7FFF ? PHASE_INVALID : static_cast<int32_t>(s) * 8;
+  const uint32_t v = big_endian;
+  const int32_t s = static_cast<int32_t>((v << 24) | ((v & 0xFF00u) << 8)) >> 16;
+  return s == 0x7FFF ? PHASE_INVALID : s * 8;
+}
+
+// Blocks of a fixed size need no loop epilogue, which lets the compiler's
+// cheapest vectorising model take them even at -O2.
+void convert_row(const uint16_t *src, int32_t *dst, int width) {
+  constexpr int kBlock = 16;
+  int c = 0;
+  for (; c + kBlock <= width; c += kBlock)
+    for (int k = 0; k < kBlock; ++k)
+      dst[c + k] = phase_of(src[c + k]);
+  for (; c < width; ++c)
+    dst[c] = phase_of(src[c]);
 }
 
 // Converts n_rows stored rows, the first being stored row `first`, into
@@ -289,8 +305,7 @@ void convert_rows(const uint16_t *stored, int first, int n_rows, phase_matrix *p
   for (int r = 0; r < n_rows; ++r) {
     const uint16_t *src = stored + static_cast<size_t>(r) * width;
     int32_t *dst = phase->matrix + static_cast<size_t>(phase->height - 1 - (first + r)) * width;
-    for (int c = 0; c < width; ++c)
-      dst[c] = phase_of(src[c]);
+    convert_row(src, dst, width);
   }
 }
 
