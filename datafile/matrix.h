@@ -87,8 +87,9 @@ typedef struct bucket_matrix {
   int32_t size;
   int32_t blocksize;
   int32_t n_blocks;
+  // The member named window hides the type in C++, hence the struct tag.
   window window;
-  window stored;
+  struct window stored;
   uint8_t *matrix;
   uint8_t **blocks;
   int32_t qsize;
@@ -108,8 +109,7 @@ void phase_matrix_flip_y(phase_matrix *m);
 
 void intensity_matrix_init(intensity_matrix *m);
 u_err_t intensity_matrix_alloc(intensity_matrix *m);
-u_err_t intensity_matrix_resize(intensity_matrix *m, const window *w, int16_t n_buckets,
-                                bool keep);
+u_err_t intensity_matrix_resize(intensity_matrix *m, const window *w, int16_t n_buckets, bool keep);
 void intensity_matrix_free(intensity_matrix *m);
 
 void mask_matrix_init(mask_matrix *m);
@@ -141,8 +141,8 @@ u_err_t grid32_alloc(grid32 *g);
 u_err_t grid32_resize(grid32 *g, int16_t width, int16_t height, bool keep);
 void grid32_free(grid32 *g);
 
-u_err_t bucket_matrix_alloc(bucket_matrix *b, const window *w, int32_t n_blocks,
-                            int32_t elem_size, int32_t elem_res);
+u_err_t bucket_matrix_alloc(bucket_matrix *b, const window *w, int32_t n_blocks, int32_t elem_size,
+                            int32_t elem_res);
 u_err_t bucket_matrix_resize(bucket_matrix *b, const window *w, int32_t n_blocks, bool keep);
 u_err_t bucket_matrix_realloc(bucket_matrix *b);
 u_err_t bucket_matrix_realloc_qsize(bucket_matrix *b);

@@ -1,0 +1,285 @@
+// The binary data file writer: header format choice, the big-endian header
+// laid out from the one field list, and the two sample arrays.
+
+#include "datafile/data_file.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+
+#include "base/files.h"
+#include "base/hooks.h"
+#include "datafile/matrix_sizes.h"
+
+namespace {
+
+using ferry::HookBuffer;
+
+enum class Kind { I16, I32, F32, BYTES };
+
+// Byte-swapped width of a field kind; 0 for bytes stored as they are.
+constexpr int swap_width(Kind k) {
+  return k == Kind::I16 ? 2 : k == Kind::BYTES ? 0 : 4;
+}
+
+struct Field {
+  Kind kind;
+  uint16_t offset;
+  uint16_t bytes;
+  size_t member; // offset inside data_header
+};
+
+constexpr Field kFields[] = {
+#define FERRY_HDR_FIELD(kind, name, offset, bytes)                                                 \
+  {Kind::kind, offset, bytes, offsetof(data_header, name)},
+#include "datafile/header_fields.inc"
+#undef FERRY_HDR_FIELD
+};
+
+#define FERRY_HDR_FIELD(kind, name, offset, bytes)                                                 \
+  static_assert(sizeof(data_header::name) == (bytes), #name " has the wrong width");
+#include "datafile/header_fields.inc"
+#undef FERRY_HDR_FIELD
+
+// The list must tile offsets 76..4095 exactly, with widths that match the
+// kinds, or a field would land at the wrong offset.
+constexpr bool fields_tile_header() {
+  int next = DATA_FILE_RECORD_OFFSET;
+  for (const Field &f : kFields) {
+    if (f.offset != next || (swap_width(f.kind) != 0 && swap_width(f.kind) != f.bytes))
+      return false;
+    next += f.bytes;
+  }
+  return next == DATA_FILE_LONG_HEADER_SIZE;
+}
+static_assert(fields_tile_header(), "header_fields.inc does not tile the header");
+
+struct Format {
+  uint32_t magic;
+  int16_t number;
+  uint32_t header_size;
+};
+constexpr Format kFormat1{DATA_FILE_MAGIC_FORMAT_1, 1, DATA_FILE_SHORT_HEADER_SIZE};
+constexpr Format kFormat2{DATA_FILE_MAGIC_FORMAT_2, 2, DATA_FILE_SHORT_HEADER_SIZE};
+constexpr Format kFormat3{DATA_FILE_MAGIC_FORMAT_3, 3, DATA_FILE_LONG_HEADER_SIZE};
+
+// Offsets 0..75: the parts the writer builds from its other inputs.
+enum : size_t {
+  kMagicAt = 0,
+  kFormatAt = 4,
+  kSizeAt = 6,
+  kPrefixCodeAt = 10,
+  kPrefixTextAt = 12,
+  kPrefixValuesAt = 42,
+  kIntensWindowAt = 48,
+  kIntensBucketsAt = 56,
+  kIntensAuxAt = 58,
+  kIntensBytesAt = 60,
+  kPhaseWindowAt = 64,
+  kPhaseBytesAt = 72,
+};
+
+using HeaderBuffer = std::array<unsigned char, DATA_FILE_LONG_HEADER_SIZE>;
+
+template <typename T> void put_be(HeaderBuffer &buf, size_t at, T value) {
+  auto u = static_cast<std::make_unsigned_t<T>>(value);
+  for (size_t i = 0; i < sizeof(T); ++i)
+    buf[at + i] = static_cast<unsigned char>(u >> (8 * (sizeof(T) - 1 - i)));
+}
+
+void put_window(HeaderBuffer &buf, size_t at, int16_t x, int16_t y, int16_t w, int16_t h) {
+  for (int16_t v : {x, y, w, h}) {
+    put_be(buf, at, v);
+    at += 2;
+  }
+}
+
+void to_big_endian(void *p, int n) {
+  if constexpr (std::endian::native == std::endian::little)
+    u_swap_bytes(p, n);
+}
+
+const unsigned char *member_bytes(const data_header &h, const Field &f) {
+  return reinterpret_cast<const unsigned char *>(&h) + f.member;
+}
+
+// Only the fields that a 4096-byte header alone stores can select it;
+// bytes_at_834 lies before them and takes no part.
+bool has_extended_fields(const data_header &h) {
+  return std::any_of(std::begin(kFields), std::end(kFields), [&](const Field &f) {
+    const unsigned char *p = member_bytes(h, f);
+    return f.offset >= DATA_FILE_EXTENDED_OFFSET &&
+           std::any_of(p, p + f.bytes, [](unsigned char b) { return b != 0; });
+  });
+}
+
+const Format &choose_format(const data_header *h) {
+  if (!h)
+    return kFormat1;
+  if (has_extended_fields(*h))
+    return kFormat3;
+  return h->n16_at_218 >= 2 ? kFormat2 : kFormat1;
+}
+
+void put_record(HeaderBuffer &buf, const data_header &h) {
+  for (const Field &f : kFields) {
+    std::memcpy(buf.data() + f.offset, member_bytes(h, f), f.bytes);
+    if (int n = swap_width(f.kind))
+      to_big_endian(buf.data() + f.offset, n);
+  }
+}
+
+void put_prefix(HeaderBuffer &buf, const data_prefix &p) {
+  put_be(buf, kPrefixCodeAt, p.prefix_code);
+  std::memcpy(buf.data() + kPrefixTextAt, p.prefix_text, sizeof p.prefix_text);
+  put_be(buf, kPrefixValuesAt, p.prefix_value_1);
+  put_be(buf, kPrefixValuesAt + 2, p.prefix_value_2);
+  put_be(buf, kPrefixValuesAt + 4, p.prefix_value_3);
+}
+
+// What the two arrays will hold, checked before the first byte is written:
+// the byte counts must fit their 32-bit header fields and the buffers must
+// hold every sample the windows address.
+struct Arrays {
+  const intensity_matrix *intensity = nullptr;
+  const phase_matrix *phase = nullptr;
+  uint32_t intens_samples = 0;
+  uint32_t phase_samples = 0;
+};
+
+u_err_t plan_arrays(const intensity_matrix *intensity, const phase_matrix *phase, Arrays &a) {
+  a.intensity = intensity && intensity->matrix ? intensity : nullptr;
+  a.phase = phase && phase->matrix ? phase : nullptr;
+  if (!a.intensity && !a.phase)
+    return ERR_INVALID_PARAM;
+  if (a.intensity) {
+    auto n = ferry::checked_product(
+        UINT32_MAX / 2, {a.intensity->width, a.intensity->height, a.intensity->n_buckets});
+    if (!n || *n > a.intensity->size)
+      return ERR_INVALID_PARAM;
+    a.intens_samples = static_cast<uint32_t>(*n);
+  }
+  if (a.phase) {
+    auto n = ferry::checked_product(UINT32_MAX / 4, {a.phase->width, a.phase->height});
+    if (!n || *n > a.phase->size)
+      return ERR_INVALID_PARAM;
+    a.phase_samples = static_cast<uint32_t>(*n);
+  }
+  return ERR_NONE;
+}
+
+uint32_t build_header(HeaderBuffer &buf, const data_prefix *prefix, const data_header *header,
+                      const Arrays &a) {
+  buf.fill(0);
+  const Format &format = choose_format(header);
+  put_be(buf, kMagicAt, format.magic);
+  put_be(buf, kFormatAt, format.number);
+  put_be(buf, kSizeAt, format.header_size);
+  if (prefix)
+    put_prefix(buf, *prefix);
+  if (const intensity_matrix *m = a.intensity) {
+    put_window(buf, kIntensWindowAt, m->x, m->y, m->width, m->height);
+    put_be(buf, kIntensBucketsAt, m->n_buckets);
+    put_be(buf, kIntensAuxAt, m->aux);
+    put_be(buf, kIntensBytesAt, a.intens_samples * 2u);
+  }
+  if (const phase_matrix *m = a.phase) {
+    put_window(buf, kPhaseWindowAt, m->x, m->y, m->width, m->height);
+    put_be(buf, kPhaseBytesAt, a.phase_samples * 4u);
+  }
+  if (header)
+    put_record(buf, *header);
+  return format.header_size;
+}
+
+uint16_t big_endian16(uint16_t v) {
+  return std::endian::native == std::endian::little ? __builtin_bswap16(v) : v;
+}
+uint32_t big_endian32(uint32_t v) {
+  return std::endian::native == std::endian::little ? __builtin_bswap32(v) : v;
+}
+
+// The whole array is copied and swapped in one pass and written in one
+// call: this is the bulk of every converted file.
+u_err_t write_phase(const phase_matrix &m, uint32_t count, FILE *stream) {
+  if (count == 0)
+    return ERR_NONE;
+  HookBuffer<uint32_t> copy(count);
+  if (!copy)
+    return ERR_NO_MEM;
+  const auto *src = reinterpret_cast<const uint32_t *>(m.matrix);
+  std::transform(src, src + count, copy.get(), big_endian32);
+  if (fwrite(copy.get(), sizeof(uint32_t), count, stream) != count)
+    return ERR_CANT_WRITE_FILE;
+  return ERR_NONE;
+}
+
+} // namespace
+
+extern "C" {
+
+void u_swap_bytes(void *p, int n) {
+  if (n != 2 && n != 4 && n != 8) {
+    u_msg_hook("u_swap_bytes: n=%d\n", n);
+    abort();
+  }
+  auto *bytes = static_cast<unsigned char *>(p);
+  std::reverse(bytes, bytes + n);
+}
+
+u_err_t write_samples16(const uint16_t *samples, uint32_t count, FILE *stream) {
+  constexpr uint32_t kChunk = 32768;
+  HookBuffer<uint16_t> chunk(kChunk);
+  if (!chunk)
+    return ERR_NO_MEM;
+  if (count > 0 && (!samples || !stream))
+    return ERR_INVALID_PARAM;
+  for (uint32_t done = 0; done < count;) {
+    uint32_t n = std::min(count - done, kChunk);
+    std::transform(samples + done, samples + done + n, chunk.get(), big_endian16);
+    if (fwrite(chunk.get(), sizeof(uint16_t), n, stream) != n)
+      return ERR_CANT_WRITE_FILE;
+    done += n;
+  }
+  return ERR_NONE;
+}
+
+u_err_t write_data_stream(FILE *stream, const data_prefix *prefix, const data_header *header,
+                          const intensity_matrix *intensity, const phase_matrix *phase) {
+  Arrays arrays;
+  if (u_err_t err = plan_arrays(intensity, phase, arrays))
+    return err;
+  if (!stream)
+    return ERR_INVALID_PARAM;
+  if (fseek(stream, 0, SEEK_END) != 0)
+    return ERR_CANT_WRITE_FILE;
+  HeaderBuffer buf;
+  uint32_t header_size = build_header(buf, prefix, header, arrays);
+  if (fwrite(buf.data(), header_size, 1, stream) != 1)
+    return ERR_CANT_WRITE_FILE;
+  if (arrays.intensity) {
+    if (u_err_t err = write_samples16(arrays.intensity->matrix, arrays.intens_samples, stream))
+      return err;
+  }
+  if (arrays.phase)
+    return write_phase(*arrays.phase, arrays.phase_samples, stream);
+  return ERR_NONE;
+}
+
+// A failed close can mean that buffered bytes never reached the file, so it
+// counts as a write failure rather than being ignored.
+u_err_t write_data_file(const char *path, const data_prefix *prefix, const data_header *header,
+                        const intensity_matrix *intensity, const phase_matrix *phase) {
+  FILE *stream = path ? u_fopen_path_text(path, "wb") : nullptr;
+  if (!stream)
+    return ERR_CANT_CREATE_FILE;
+  u_err_t result = write_data_stream(stream, prefix, header, intensity, phase);
+  if (fclose(stream) != 0 && result == ERR_NONE)
+    result = ERR_CANT_WRITE_FILE;
+  return result;
+}
+
+} // extern "C"
