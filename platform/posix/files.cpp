@@ -161,6 +161,10 @@ extern "C" bool plat_make_directory(const char *path) {
 }
 
 extern "C" bool plat_copy_file(const char *source, const char *target, uint32_t *sys_error) {
+  if (!source || !target) {
+    *sys_error = EINVAL;
+    return false;
+  }
   int in = open_retrying(source, O_RDONLY);
   if (in < 0) {
     *sys_error = static_cast<uint32_t>(errno);

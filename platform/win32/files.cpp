@@ -70,6 +70,10 @@ extern "C" bool plat_make_directory(const char *path) {
 }
 
 extern "C" bool plat_copy_file(const char *source, const char *target, uint32_t *sys_error) {
+  if (!source || !target) {
+    *sys_error = ERROR_INVALID_PARAMETER;
+    return false;
+  }
   if (CopyFileA(source, target, FALSE))
     return true;
   *sys_error = GetLastError();
