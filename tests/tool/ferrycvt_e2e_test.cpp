@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/process.h"
 #include "support/test_support.h"
 #include "tool/hdp_bytes.h"
@@ -20,6 +21,22 @@ const std::string kUsage = "\nUsage:  ferrycvt [options] input output\n"
                            "\toutput = Tarn binary data file to create\n"
                            "\n\tOptions:\n"
                            "\t\t-f\twrites output even if file already exists\n";
+
+// Standard error is a text stream: on Windows every line ends in CR LF.
+// Checks that each line end has that form and gives the text with plain
+// line ends.
+std::string plain_lines(std::string text) {
+  const std::string eol = plat_dir_separator == '\\' ? "\r\n" : "\n";
+  size_t newlines = 0, line_ends = 0;
+  for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; ++at)
+    ++newlines;
+  for (size_t at = 0; (at = text.find(eol, at)) != std::string::npos; ++at) {
+    text.replace(at, eol.size(), "\n");
+    ++line_ends;
+  }
+  EXPECT_EQ(newlines, line_ends) << "line ends of the wrong form";
+  return text;
+}
 
 struct RunResult {
   int status = -1;
@@ -97,7 +114,7 @@ protected:
     RunResult r;
     std::string err_path = dir.file("stderr.txt"), out_path = dir.file("stdout.txt");
     EXPECT_TRUE(plat_run_process(argv.data(), out_path.c_str(), err_path.c_str(), &r.status));
-    r.err = read_text(err_path);
+    r.err = plain_lines(read_text(err_path));
     r.out = read_text(out_path);
     return r;
   }
