@@ -63,10 +63,9 @@ struct FileCloser {
 
 namespace ferry {
 
-void perf_reset(int64_t frequency) {
+void reset_timers(int64_t frequency) {
+  timer = TimerState{};
   timer.frequency = frequency;
-  timer.read_cost = -1;
-  timer.last = 0;
 }
 
 } // namespace ferry

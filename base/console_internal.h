@@ -5,9 +5,9 @@
 
 namespace ferry {
 
-// Sets the performance-counter frequency that u_perf_diff_us and the lap
-// timers use (0: ask the system again at the next use), and forgets the
-// calibration.
-void perf_reset(int64_t frequency);
+// Puts the timer state back to its start (stopwatch 0, not calibrated),
+// with the performance-counter frequency that u_perf_diff_us is to use (0:
+// ask the system at the next use).
+void reset_timers(int64_t frequency);
 
 } // namespace ferry
