@@ -15,8 +15,8 @@ extern "C" {
 #endif
 
 // An open port. handle 0 marks a port that is not open, so a cleared record
-// is a closed port. POSIX keeps the time-outs here because termios has no
-// place for them.
+// is a closed port. The time-outs are kept here as the library set them
+// (unscaled); the system gets them scaled.
 typedef struct plat_serial_timeouts {
   uint32_t read_interval;         // ms allowed between two bytes of a read
   uint32_t read_total_multiplier; // ms per requested byte
@@ -24,11 +24,6 @@ typedef struct plat_serial_timeouts {
   uint32_t write_total_multiplier;
   uint32_t write_total_constant;
 } plat_serial_timeouts;
-
-typedef struct plat_serial {
-  intptr_t handle;
-  plat_serial_timeouts timeouts;
-} plat_serial;
 
 enum {
   PLAT_SERIAL_DTR_DISABLE = 0,
@@ -69,6 +64,16 @@ enum {
   PLAT_SERIAL_ERR_FRAME = 0x0008,
   PLAT_SERIAL_ERR_BREAK = 0x0010
 };
+
+typedef struct plat_serial {
+  intptr_t handle;
+  plat_serial_timeouts timeouts;
+  // POSIX only: the settings termios has no place for (one and a half stop
+  // bits, flow limits, DTR and RTS modes) and the line-error counters last
+  // seen, so that status reports only new errors.
+  plat_serial_state settings;
+  uint32_t error_counts[4];
+} plat_serial;
 
 // Opens the named device for reading and writing, not shared (a COM name
 // on Windows, a device path on POSIX). False leaves port->handle 0.

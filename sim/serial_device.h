@@ -62,6 +62,8 @@ public:
   std::vector<uint8_t> received() const;
   void clear_received();
   size_t answers_sent() const;
+  // Bytes queued for the line but not yet handed to the server.
+  size_t pending_output() const;
   // The lock that guards the device's state.
   std::unique_lock<std::mutex> lock() const { return std::unique_lock<std::mutex>(mutex_); }
 
