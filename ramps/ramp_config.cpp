@@ -338,6 +338,9 @@ u_err_t ConfigReader::read(FILE *file) {
       continue;
     ++seen_;
     std::memcpy(work, raw, sizeof raw);
+    // Blanks before the line end would otherwise leave the line end as a
+    // field of its own (a Hide of "\n" that is not a number).
+    work[std::strcspn(work, "\r\n")] = '\0';
     rr_ramp_spec spec;
     LineError err;
     if (!parse_ramp_line(work, spec, err)) {
