@@ -169,6 +169,8 @@ bool convert(const char *token, bool integer, double &v) {
 }
 
 bool parse_ramp_type(const char *token, rr_ramp_spec &spec, LineError &err) {
+  if (!token)
+    token = "";
   if (std::strncmp(token, "SWLI", 4) == 0) {
     spec.rampType = RR_TYPE_SWLI;
   } else if (std::strncmp(token, "PMI", 4) == 0) {
@@ -332,15 +334,15 @@ u_err_t ConfigReader::read(FILE *file) {
     }
     ++line_no;
     std::memcpy(work, raw, sizeof raw);
-    char *probe = work;
-    const char *first = next_token(probe, " \t\n");
-    if (!first || *first == '#')
-      continue;
-    ++seen_;
-    std::memcpy(work, raw, sizeof raw);
     // Blanks before the line end would otherwise leave the line end as a
     // field of its own (a Hide of "\n" that is not a number).
-    work[std::strcspn(work, "\r\n")] = '\0';
+    size_t len = std::strlen(work);
+    while (len > 0 && (work[len - 1] == '\n' || work[len - 1] == '\r'))
+      work[--len] = '\0';
+    const char *first = work + std::strspn(work, " \t\n");
+    if (!*first || *first == '#')
+      continue;
+    ++seen_;
     rr_ramp_spec spec;
     LineError err;
     if (!parse_ramp_line(work, spec, err)) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "base/errors.h"
@@ -241,6 +242,57 @@ TEST_F(TokenReader, ReportHeadingOncePerRead) {
   capture.clear();
   sb_report("x");
   EXPECT_EQ(capture.text(), "Error(s) reading system calibration file \"a.cal\":\nx\n");
+}
+
+} // namespace
+
+namespace {
+
+// Random streams through every reader: each call returns, and a loop that
+// keeps clearing the status reaches the end of the stream.
+TEST(TokenReaderFuzz, RandomStreams) {
+  sb_set_keyword_table(test_keywords, std::size(test_keywords));
+  sb_report_begin(nullptr, nullptr);
+  MessageCapture quiet;
+  std::mt19937 rng(99);
+  const std::string alphabet = " \t\n\r#,:[]\"-.0123456789eEaAxVersionchannel";
+  for (int i = 0; i < 500; ++i) {
+    std::string text;
+    int len = std::uniform_int_distribution<int>(0, 300)(rng);
+    for (int k = 0; k < len; ++k)
+      text += rng() % 8 == 0 ? char(rng() % 256) : alphabet[rng() % alphabet.size()];
+    File f = stream_of(text);
+    int status = 0;
+    int calls = 0;
+    while (calls < 5000) {
+      ++calls;
+      switch (rng() % 5) {
+      case 0:
+        sb_next_char_class(f.get(), &status);
+        break;
+      case 1:
+        std::free(sb_read_word(f.get(), &status));
+        break;
+      case 2:
+        sb_read_keyword(f.get(), &status);
+        break;
+      case 3:
+        sb_read_int(f.get(), &status, -100, 100);
+        break;
+      case 4:
+        sb_read_real(f.get(), &status, -1, 1, rng() % 2, rng() % 2);
+        break;
+      }
+      if (status == ERR_EOF || std::feof(f.get()))
+        break;
+      if (status) {
+        status = 0;
+        std::getc(f.get()); // step over what stopped the reader
+      }
+    }
+    EXPECT_LT(calls, 5000) << text;
+  }
+  sb_set_keyword_table(nullptr, 0);
 }
 
 } // namespace
