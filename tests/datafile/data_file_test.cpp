@@ -147,18 +147,25 @@ TEST(DataFileHeader, FieldsLandBigEndianAtTheirOffsets) {
 }
 
 TEST(DataFileArrays, IntensityGoesOutInChunksThroughOneBuffer) {
-  std::vector<uint16_t> samples(70000);
-  std::iota(samples.begin(), samples.end(), uint16_t{1});
+  std::vector<uint16_t> samples(70000); // no two alike, even 65536 apart
+  for (size_t i = 0; i < samples.size(); ++i)
+    samples[i] = static_cast<uint16_t>(i ^ (i >> 16) * 0x5555);
   intensity_matrix im{70000, -1, 2, 350, 200, 1, 0x0102, samples.data()};
   Phase p;
   const std::vector<uint16_t> before = samples;
-  AllocSizes rec;
+  AllocSizes rec(65536);
   Written w = write(nullptr, nullptr, &im, &p.m);
   ASSERT_EQ(w.result, 0);
-  // One 65536-byte chunk buffer for 140000 bytes: three chunk writes. Then
-  // the phase copy.
-  EXPECT_EQ(rec.sizes, (std::vector<size_t>{65536, 48}));
-  EXPECT_EQ(samples, before); // swapping happens in the copies
+  EXPECT_EQ(rec.sizes, (std::vector<size_t>{65536, 48})); // chunk buffer, phase copy
+  EXPECT_EQ(samples, before);                             // swapping happens in the copies
+  // The chunk buffer as it was given back: the third chunk (samples 65536
+  // to 69999) over the start of the second (samples 32768 to 65535), so
+  // the chunks were 32768, 32768 and 4464 samples.
+  ASSERT_EQ(rec.kept.size(), 65536u);
+  for (size_t slot : {size_t{0}, size_t{4463}, size_t{4464}, size_t{32767}}) {
+    uint16_t expected = samples[slot < 4464 ? 65536 + slot : 32768 + slot];
+    EXPECT_EQ(be16(rec.kept, 2 * slot), expected) << slot;
+  }
   const Bytes &b = w.bytes;
   ASSERT_EQ(b.size(), 834u + 140000u + 48u);
   EXPECT_EQ(be16(b, 48), 0xFFFF);
@@ -168,8 +175,9 @@ TEST(DataFileArrays, IntensityGoesOutInChunksThroughOneBuffer) {
   EXPECT_EQ(be16(b, 56), 1);
   EXPECT_EQ(be16(b, 58), 0x0102);
   EXPECT_EQ(be32(b, 60), 140000u);
-  for (size_t i : {size_t{0}, size_t{32767}, size_t{32768}, size_t{65536}, size_t{69999}})
-    EXPECT_EQ(be16(b, 834 + 2 * i), samples[i]) << i;
+  for (size_t i = 0; i < samples.size(); ++i)
+    if (be16(b, 834 + 2 * i) != samples[i])
+      FAIL() << "sample " << i;
   EXPECT_EQ(be32(b, 834 + 140000), 0u);
 }
 
