@@ -4,16 +4,56 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <string>
 
+namespace {
+
+// The values handed out by plat_getenv, one slot per variable name.
+struct EnvironmentCopies {
+  std::mutex lock;
+  std::map<std::string, std::string> values;
+};
+
+EnvironmentCopies &environment_copies() {
+  static EnvironmentCopies copies;
+  return copies;
+}
+
+} // namespace
+
+// The process environment itself, not the C runtime's copy of it: only
+// there can a variable be defined with an empty value (the runtime's
+// _putenv("NAME=") removes it), and an empty MB_INSTALL_DIR has a meaning.
+// The text stays valid until the variable is asked for again.
 extern "C" const char *plat_getenv(const char *name) {
-  return std::getenv(name);
+  if (!name || !*name)
+    return nullptr;
+  SetLastError(0);
+  DWORD needed = GetEnvironmentVariableA(name, nullptr, 0);
+  if (needed == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND)
+    return nullptr;
+  std::string value(needed, '\0');
+  DWORD got = needed ? GetEnvironmentVariableA(name, value.data(), needed) : 0;
+  if (got >= needed && needed != 0)
+    return nullptr; // changed between the two calls
+  value.resize(got);
+  auto &copies = environment_copies();
+  std::lock_guard guard(copies.lock);
+  std::string &slot = copies.values[name];
+  slot = std::move(value);
+  return slot.c_str();
 }
 
 extern "C" bool plat_setenv(const char *name, const char *value) {
-  // _putenv with "NAME=" removes the variable.
+  if (!name || !*name)
+    return false;
+  // The runtime's copy follows for code that reads it with getenv; it can
+  // hold no empty value, so an empty one is left out there.
   std::string entry = std::string(name) + "=" + (value ? value : "");
-  return _putenv(entry.c_str()) == 0;
+  _putenv(entry.c_str());
+  return SetEnvironmentVariableA(name, value) != 0;
 }
 
 extern "C" bool plat_executable_path(char *buffer, size_t bytes) {

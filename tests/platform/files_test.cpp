@@ -141,7 +141,8 @@ TEST(PlatformFiles, TempNamesAreNewFilesWithThePrefix) {
   for (const char *name : {first, second}) {
     fs::path p(name);
     EXPECT_TRUE(fs::is_regular_file(p)) << name;
-    EXPECT_EQ(p.filename().string().rfind("_log", 0), 0u) << name;
+    // Windows takes only the first three characters of a prefix.
+    EXPECT_EQ(p.filename().string().rfind("_lo", 0), 0u) << name;
     EXPECT_TRUE(fs::equivalent(p.parent_path(), dir.path())) << name;
   }
   char tiny[4];

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,14 @@ std::string own_path() {
   return path;
 }
 
+// The child writes its streams in text mode, which on Windows ends lines
+// with CR LF.
+std::string lines_of(const std::string &path) {
+  std::string text = read_text(path);
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+  return text;
+}
+
 struct ChildRun {
   bool started = false;
   int status = -1;
@@ -42,9 +51,9 @@ ChildRun run_child(const TempDir &dir, int exit_code, const std::vector<std::str
   std::string out = dir.file("out.txt"), err = same_file ? out : dir.file("err.txt");
   ChildRun run;
   run.started = plat_run_process(argv.data(), out.c_str(), err.c_str(), &run.status);
-  run.out = read_text(out);
+  run.out = lines_of(out);
   if (!same_file)
-    run.err = read_text(err);
+    run.err = lines_of(err);
   return run;
 }
 
