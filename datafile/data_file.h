@@ -53,6 +53,13 @@ typedef struct data_prefix {
 // Writes a binary data file at path (byte path, or a UTF-16 path after a
 // byte-order mark). Every argument may be null except that at least one of
 // the matrices must hold samples.
+//
+// ERR_CANT_CREATE_FILE: the file cannot be opened (or path is null).
+// ERR_INVALID_PARAM: no matrix holds samples, a window has a negative
+// extent, a buffer holds fewer samples than its window, or an array's byte
+// count does not fit its 32-bit header field; nothing is written then.
+// ERR_CANT_WRITE_FILE: a seek, a write or the final close fails.
+// ERR_NO_MEM: no work buffer.
 u_err_t write_data_file(const char *path, const data_prefix *prefix, const data_header *header,
                         const intensity_matrix *intensity, const phase_matrix *phase);
 
@@ -60,10 +67,13 @@ u_err_t write_data_file(const char *path, const data_prefix *prefix, const data_
 u_err_t write_data_stream(FILE *stream, const data_prefix *prefix, const data_header *header,
                           const intensity_matrix *intensity, const phase_matrix *phase);
 
-// Writes count 16-bit samples big-endian in chunks of 32768.
+// Writes count 16-bit samples big-endian in chunks of 32768 through one
+// 65536-byte work buffer (taken even for a count of 0). Null samples or
+// stream with a nonzero count: ERR_INVALID_PARAM.
 u_err_t write_samples16(const uint16_t *samples, uint32_t count, FILE *stream);
 
-// Reverses n (2, 4 or 8) bytes in place.
+// Reverses n (2, 4 or 8) bytes in place. Any other n is a programming
+// error: it is reported through the message hook and the process aborts.
 void u_swap_bytes(void *p, int n);
 
 #ifdef __cplusplus

@@ -99,12 +99,21 @@ typedef struct bucket_matrix {
 // Windowed matrices: init clears; alloc takes a buffer for the current
 // window; resize makes the descriptor describe a window, keeping a larger
 // buffer when keep allows; free gives the buffer back.
+//
+// A window with a negative extent (or bucket count), or one whose sample
+// count does not fit the 32-bit size, is refused with
+// ERR_PARAM_OUT_OF_RANGE before anything changes; so is an aligned resize
+// whose widened extent would not fit 16 bits. A null descriptor is
+// ERR_INVALID_PARAM.
 void phase_matrix_init(phase_matrix *m);
 u_err_t phase_matrix_alloc(phase_matrix *m);
 u_err_t phase_matrix_resize(phase_matrix *m, const window *w, bool keep);
 u_err_t phase_matrix_align4_resize(phase_matrix *m);
 void phase_matrix_free(phase_matrix *m);
+// rows receives sub->height pointers (sub null: the matrix's own window).
 void phase_matrix_row_table(const phase_matrix *m, const window *sub, int32_t **rows);
+// Reverses the row order in place; allocates nothing. A descriptor whose
+// buffer cannot hold its window is left alone.
 void phase_matrix_flip_y(phase_matrix *m);
 
 void intensity_matrix_init(intensity_matrix *m);
@@ -141,6 +150,8 @@ u_err_t grid32_alloc(grid32 *g);
 u_err_t grid32_resize(grid32 *g, int16_t width, int16_t height, bool keep);
 void grid32_free(grid32 *g);
 
+// Block sizes are 32-bit: a shape whose bytes do not fit them is refused
+// with ERR_PARAM_OUT_OF_RANGE.
 u_err_t bucket_matrix_alloc(bucket_matrix *b, const window *w, int32_t n_blocks, int32_t elem_size,
                             int32_t elem_res);
 u_err_t bucket_matrix_resize(bucket_matrix *b, const window *w, int32_t n_blocks, bool keep);
