@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -114,7 +115,10 @@ TEST(RampFuzz, MutatedConfigurationFiles) {
 
 // Interesting values for the untrusted header fields.
 std::vector<int32_t> int_values(int32_t n) {
-  return {0, 1, -1, 2, n - 1, n, n + 1, n / 2, INT_MAX, INT_MIN, 65535, -65536};
+  auto near = [n](int64_t d) {
+    return int32_t(std::clamp<int64_t>(int64_t(n) + d, INT32_MIN, INT32_MAX));
+  };
+  return {0, 1, -1, 2, near(-1), n, near(1), n / 2, INT_MAX, INT_MIN, 65535, -65536};
 }
 std::vector<float> float_values() {
   return {0.0f,
