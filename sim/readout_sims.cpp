@@ -19,6 +19,22 @@ size_t ReadoutSim::requests() const {
   return requests_;
 }
 
+std::string ReadoutSim::device_command(const std::string &name, const std::string &args) {
+  std::vector<uint8_t> bytes;
+  if (name == "reply" && from_hex(args, &bytes)) {
+    reply_.assign(bytes.begin(), bytes.end());
+    return "ok";
+  }
+  if (name == "requests")
+    return std::to_string(requests_);
+  return SerialDevice::device_command(name, args);
+}
+
+void ReadoutSim::reset_device() {
+  reply_ = initial_reply_;
+  requests_ = 0;
+}
+
 void ReadoutSim::on_byte(uint8_t byte) {
   if (!request_complete(byte))
     return;

@@ -16,13 +16,17 @@ public:
   size_t requests() const;
 
 protected:
-  explicit ReadoutSim(std::string reply) : reply_(std::move(reply)) {}
+  explicit ReadoutSim(std::string reply) : reply_(reply), initial_reply_(std::move(reply)) {}
   // Called after each received byte; true when it completes a request.
   virtual bool request_complete(uint8_t byte) = 0;
   void on_byte(uint8_t byte) override;
+  // reply HEX, requests (answers the count).
+  std::string device_command(const std::string &name, const std::string &args) override;
+  void reset_device() override;
 
 private:
   std::string reply_;
+  std::string initial_reply_;
   size_t requests_ = 0;
 };
 
@@ -33,6 +37,10 @@ public:
 
 protected:
   bool request_complete(uint8_t byte) override;
+  void reset_device() override {
+    ReadoutSim::reset_device();
+    pending_.clear();
+  }
 
 private:
   std::string pending_;

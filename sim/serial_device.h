@@ -67,6 +67,29 @@ public:
   // The lock that guards the device's state.
   std::unique_lock<std::mutex> lock() const { return std::unique_lock<std::mutex>(mutex_); }
 
+  // Control commands, one text line each, answered with one text line; the
+  // same commands a test in another process sends in-band (below). Byte
+  // strings are written in hexadecimal. Generic commands:
+  //   reset                          faults, scripts, received bytes and
+  //                                  the device's own state back to start
+  //   fault NAME [COUNT]             NAME as fault_name() gives it
+  //   script HEX                     script_answer
+  //   delay MS                       set_answer_delay_ms
+  //   chatter HEX REPEATS INTERVAL   chatter
+  //   received                       answers HEX of received()
+  //   pending                        answers pending_output() in decimal
+  // Anything else goes to device_command(). Answers "ok", a value, or
+  // "error: ..." for a command that is not understood.
+  std::string control(const std::string &command);
+
+  // In-band control: bytes from the line that begin with control_prefix
+  // and end with LF are a control command, not a request; the answer goes
+  // back as answer_prefix, the answer and LF. Off unless switched on (the
+  // standalone program does, for tests in another process).
+  void accept_inband_control(bool on);
+  static constexpr const char *control_prefix = "\x1b\x1bSIM ";
+  static constexpr const char *answer_prefix = "\x1b\x1bSIM=";
+
   // --- server side ---
 
   // Feeds bytes from the line to the device.
@@ -80,6 +103,12 @@ public:
 protected:
   // One byte of a request. Called with the device lock held.
   virtual void on_byte(uint8_t byte) = 0;
+  // A control command of this kind of device (name, then the rest of the
+  // line); "error: ..." when unknown. Called with the device lock held.
+  virtual std::string device_command(const std::string &name, const std::string &args);
+  // Puts the device's own state back to how it started. Called with the
+  // device lock held.
+  virtual void reset_device() {}
 
   // The fault for the answer about to be built (consumes one answer's worth
   // of a counted fault). Called with the device lock held.
@@ -94,6 +123,8 @@ private:
     std::vector<uint8_t> bytes;
   };
   void queue_locked(uint64_t due_ms, std::vector<uint8_t> bytes);
+  std::string control_locked(const std::string &command);
+  void feed_byte_locked(uint8_t byte);
 
   mutable std::mutex mutex_;
   Fault fault_ = Fault::none;
@@ -104,7 +135,20 @@ private:
   size_t answers_sent_ = 0;
   std::deque<Pending> outbox_;
   uint32_t junk_seed_ = 0x2545F491u;
+  bool inband_ = false;
+  // Bytes that match the control prefix so far, or a whole command line.
+  std::string control_line_;
+  bool in_control_ = false;
 };
+
+// Fault names of the control commands: "none", "nak", "bad_checksum",
+// "silence", "short_answer", "junk", "no_line_end".
+const char *fault_name(Fault fault);
+bool fault_from_name(const std::string &name, Fault *fault);
+
+// Hexadecimal byte strings of the control commands.
+std::string to_hex(const std::vector<uint8_t> &bytes);
+bool from_hex(const std::string &text, std::vector<uint8_t> *bytes);
 
 // Serves one device over a pseudo-terminal pair on a thread of its own.
 class PtyServer {
@@ -137,6 +181,9 @@ std::unique_ptr<SerialDevice> make_temp_controller_sim();
 std::unique_ptr<SerialDevice> make_metronics_sim();
 std::unique_ptr<SerialDevice> make_heid_sim();
 std::unique_ptr<SerialDevice> make_wave_monitor_sim();
+// A device that answers nothing by itself: for tests of the port layer,
+// which make it talk with chatter.
+std::unique_ptr<SerialDevice> make_quiet_sim();
 
 // Creates the simulator of a kind name, or null for an unknown name.
 std::unique_ptr<SerialDevice> make_serial_device(const std::string &kind);

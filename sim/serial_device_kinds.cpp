@@ -15,6 +15,7 @@ std::unique_ptr<SerialDevice> make_serial_device(const std::string &kind) {
       {"temp_controller", make_temp_controller_sim},
       {"metronics", make_metronics_sim},
       {"heid", make_heid_sim},
+      {"quiet", make_quiet_sim},
   };
   for (const auto &entry : entries)
     if (kind == entry.kind)

@@ -3,11 +3,13 @@
 #include "sim/temp_controller_sim.h"
 
 #include <algorithm>
+#include <sstream>
 
 namespace ferry::sim {
 
 namespace {
 
+using Bytes = std::vector<uint8_t>;
 constexpr uint8_t eot = 0x04, stx = 0x02, etx = 0x03, enq = 0x05, ack = 0x06, nak = 0x15;
 constexpr char address[] = "0011";
 constexpr size_t address_length = sizeof address - 1;
@@ -31,9 +33,39 @@ std::vector<uint8_t> temp_data_answer(const std::string &text) {
   return bytes;
 }
 
-TempControllerSim::TempControllerSim() {
-  values_["EE"] = "0002";
-  values_["PV"] = "23.5";
+void TempControllerSim::reset_device() {
+  frame_.clear();
+  in_frame_ = false;
+  bcc_next_ = false;
+  values_ = {{"EE", "0002"}, {"PV", "23.5"}};
+  writes_.clear();
+  wrong_mnemonic_ = false;
+}
+
+std::string TempControllerSim::device_command(const std::string &name, const std::string &args) {
+  std::istringstream in(args);
+  std::string mnemonic, hex;
+  in >> mnemonic >> hex;
+  std::vector<uint8_t> bytes;
+  if (name == "value" && from_hex(hex, &bytes)) {
+    values_[mnemonic] = std::string(bytes.begin(), bytes.end());
+    return "ok";
+  }
+  if (name == "get") {
+    auto it = values_.find(mnemonic);
+    return it == values_.end() ? "" : to_hex(Bytes(it->second.begin(), it->second.end()));
+  }
+  if (name == "writes") {
+    std::string list;
+    for (const auto &text : writes_)
+      list += (list.empty() ? "" : ",") + to_hex(Bytes(text.begin(), text.end()));
+    return list;
+  }
+  if (name == "wrong_mnemonic") {
+    wrong_mnemonic_ = mnemonic == "1";
+    return "ok";
+  }
+  return SerialDevice::device_command(name, args);
 }
 
 void TempControllerSim::set_value(const std::string &mnemonic, const std::string &value) {

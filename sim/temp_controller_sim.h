@@ -13,7 +13,7 @@ namespace ferry::sim {
 
 class TempControllerSim : public SerialDevice {
 public:
-  TempControllerSim();
+  TempControllerSim() { reset_device(); }
   const char *kind() const override { return "temp_controller"; }
 
   // The value a read of mnemonic returns; a mnemonic without one is
@@ -27,6 +27,10 @@ public:
 
 protected:
   void on_byte(uint8_t byte) override;
+  // value MN HEX, get MN (answers HEX), writes (HEX,HEX,...),
+  // wrong_mnemonic 0|1.
+  std::string device_command(const std::string &name, const std::string &args) override;
+  void reset_device() override;
 
 private:
   void answer_write(const std::string &text, uint8_t bcc);

@@ -2,9 +2,11 @@
 // for the Windows test run under Wine (whose COM port is linked to the
 // printed device path).
 //
-//   serial_sim KIND [--path-file FILE] [--seconds N]
+//   serial_sim KIND [--control] [--path-file FILE] [--seconds N]
 //
-// KIND is wave_monitor, temp_controller, metronics or heid. The program
+// KIND is wave_monitor, temp_controller, metronics, heid or quiet. With
+// --control the line also carries the simulator's control commands, so a
+// test in another process (under Wine, say) can steer it. The program
 // prints the device path it serves on its first line, writes it to FILE
 // when asked, and serves until it is ended (or for N seconds).
 
@@ -27,8 +29,8 @@ void on_signal(int) {
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: serial_sim wave_monitor|temp_controller|metronics|heid "
-                       "[--path-file FILE] [--seconds N]\n");
+  std::fprintf(stderr, "usage: serial_sim wave_monitor|temp_controller|metronics|heid|quiet "
+                       "[--control] [--path-file FILE] [--seconds N]\n");
   return 2;
 }
 
@@ -40,8 +42,11 @@ int main(int argc, char **argv) {
   const std::string kind = argv[1];
   const char *path_file = nullptr;
   long seconds = -1;
+  bool control = false;
   for (int i = 2; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--path-file") == 0 && i + 1 < argc)
+    if (std::strcmp(argv[i], "--control") == 0)
+      control = true;
+    else if (std::strcmp(argv[i], "--path-file") == 0 && i + 1 < argc)
       path_file = argv[++i];
     else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
       seconds = std::strtol(argv[++i], nullptr, 10);
@@ -53,6 +58,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "serial_sim: unknown device kind \"%s\"\n", kind.c_str());
     return usage();
   }
+  device->accept_inband_control(control);
   ferry::sim::PtyServer server(*device);
   if (!server.start()) {
     std::fprintf(stderr, "serial_sim: this system has no pseudo-terminals\n");

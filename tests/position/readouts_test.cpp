@@ -15,8 +15,6 @@
 #include "support/test_support.h"
 
 using ferry::sim::Fault;
-using ferry::sim::HeidSim;
-using ferry::sim::MetronicsSim;
 using ferry::test::MessageCapture;
 using ferry::test::ScaledTime;
 using ferry::test::SimLink;
@@ -25,48 +23,56 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-template <typename Device> class ReadoutTest : public ::testing::Test {
+class ReadoutTest : public ::testing::Test {
 protected:
+  explicit ReadoutTest(std::unique_ptr<ferry::sim::SerialDevice> device)
+      : link(std::move(device)) {}
+  void set_reply(const std::string &reply) {
+    ASSERT_EQ(link.control("reply " + SimLink::hex(reply)), "ok");
+  }
   bool open(int32_t type, u_err_t (*opener)(pos_instr *)) {
     if (!link.start())
       return false;
     pi.type = type;
     std::snprintf(pi.device_name, sizeof pi.device_name, "%s", link.path().c_str());
     EXPECT_EQ(opener(&pi), ERR_NONE);
+    EXPECT_TRUE(link.attach(&pi.port));
     messages.clear();
     return true;
   }
   void TearDown() override { EXPECT_EQ(pi_metronics_close(&pi), ERR_NONE); }
 
   ScaledTime time{0.05};
-  SimLink<Device> link;
+  SimLink link;
   pos_instr pi{};
   MessageCapture messages;
 };
 
-class MetronicsTest : public ReadoutTest<MetronicsSim> {
+class MetronicsTest : public ReadoutTest {
 protected:
+  MetronicsTest() : ReadoutTest(ferry::sim::make_metronics_sim()) {}
   void SetUp() override {
     if (!open(POS_INSTR_METRONICS, pi_metronics_open))
       GTEST_SKIP() << "no pseudo-terminals on this system";
   }
   // Reads with the reply set; the value, and the result in *err.
   double read(const std::string &reply, u_err_t *err) {
-    link.device.set_reply(reply);
+    set_reply(reply);
     double value = 0;
     *err = metronics_read_pos(&pi, &value);
     return value;
   }
 };
 
-class HeidTest : public ReadoutTest<HeidSim> {
+class HeidTest : public ReadoutTest {
 protected:
+  HeidTest() : ReadoutTest(ferry::sim::make_heid_sim()) {}
   void SetUp() override {
     if (!open(POS_INSTR_HEID, pi_heid_open))
       GTEST_SKIP() << "no pseudo-terminals on this system";
   }
   double read(const std::string &reply, u_err_t *err) {
-    link.device.set_reply(reply);
+    set_reply(reply);
     double value = 0;
     *err = heid_read_val(&pi, &value);
     return value;
@@ -87,7 +93,7 @@ TEST_F(MetronicsTest, InchesAreConvertedAndSignKept) {
   EXPECT_DOUBLE_EQ(read("-12.500 in", &err), -317.5);
   EXPECT_EQ(err, ERR_NONE);
   const std::string request = "KEY 1\n";
-  EXPECT_EQ(link.device.received(), Bytes(request.begin(), request.end()));
+  EXPECT_EQ(link.received(), Bytes(request.begin(), request.end()));
   EXPECT_DOUBLE_EQ(read("12.5 mm", &err), 12.5);
   EXPECT_EQ(err, ERR_NONE);
   EXPECT_DOUBLE_EQ(read("X: -  0.25mm", &err), -0.25);
@@ -120,7 +126,7 @@ TEST_F(MetronicsTest, NonAsciiByteIsRefused) {
 }
 
 TEST_F(MetronicsTest, LineWithoutEndIsTooLong) {
-  link.device.set_fault(Fault::no_line_end, 1);
+  link.set_fault(Fault::no_line_end, 1);
   double value = 0;
   EXPECT_EQ(metronics_read_pos(&pi, &value), ERR_POS_INSTR_COMM);
   EXPECT_EQ(value, HUGE_VAL);
@@ -133,13 +139,13 @@ TEST_F(MetronicsTest, LineWithoutEndIsTooLong) {
 }
 
 TEST_F(MetronicsTest, SilentOrBrokenOffReadoutFails) {
-  link.device.set_fault(Fault::silence, 1);
+  link.set_fault(Fault::silence, 1);
   double value = 0;
   EXPECT_EQ(metronics_read_pos(&pi, &value), ERR_POS_INSTR_COMM);
   EXPECT_EQ(value, HUGE_VAL);
   EXPECT_EQ(messages.text(), "metronics_read_pos: sio_read_data failed\n");
   messages.clear();
-  link.device.set_fault(Fault::short_answer, 1);
+  link.set_fault(Fault::short_answer, 1);
   EXPECT_EQ(metronics_read_pos(&pi, nullptr), ERR_POS_INSTR_COMM);
   EXPECT_EQ(messages.text(), "metronics_read_pos: sio_read_data failed\n");
   EXPECT_EQ(pi_metronics_init(&pi), ERR_NONE);
@@ -152,12 +158,13 @@ TEST_F(MetronicsTest, RandomRepliesGiveAValueOrTheLinkError) {
     std::string reply(random() % 90, ' ');
     for (auto &c : reply)
       c = static_cast<char>(random() % 3 ? "0123456789.-+ inm"[random() % 17] : random());
-    link.device.set_reply(reply);
+    set_reply(reply);
     double value = 0;
     const u_err_t err = metronics_read_pos(&pi, &value);
     EXPECT_TRUE(err == ERR_NONE || err == ERR_POS_INSTR_COMM) << err;
-    if (err != ERR_NONE)
+    if (err != ERR_NONE) {
       EXPECT_EQ(value, HUGE_VAL);
+    }
   }
 }
 
@@ -174,7 +181,7 @@ TEST_F(HeidTest, SignAndBlanksReadAsOneNumber) {
   u_err_t err;
   EXPECT_DOUBLE_EQ(read("-  12.5", &err), -12.5);
   EXPECT_EQ(err, ERR_NONE);
-  EXPECT_EQ(link.device.received(), Bytes{0x02});
+  EXPECT_EQ(link.received(), Bytes{0x02});
   EXPECT_DOUBLE_EQ(read("+ 3.25", &err), 3.25);
   EXPECT_DOUBLE_EQ(read("7.5", &err), 7.5);
   EXPECT_EQ(err, ERR_NONE);
@@ -182,13 +189,13 @@ TEST_F(HeidTest, SignAndBlanksReadAsOneNumber) {
 }
 
 TEST_F(HeidTest, FailuresKeepTheValueUnread) {
-  link.device.set_fault(Fault::no_line_end, 1);
+  link.set_fault(Fault::no_line_end, 1);
   double value = 0;
   EXPECT_EQ(heid_read_val(&pi, &value), ERR_POS_INSTR_COMM);
   EXPECT_EQ(value, HUGE_VAL);
   EXPECT_EQ(messages.text(), "");
 
-  link.device.set_fault(Fault::silence, 1);
+  link.set_fault(Fault::silence, 1);
   EXPECT_EQ(heid_read_val(&pi, &value), ERR_POS_INSTR_COMM);
   EXPECT_EQ(messages.text(), "heid_read_val() sio_read_data() failed");
 
@@ -203,11 +210,11 @@ TEST_F(HeidTest, FailuresKeepTheValueUnread) {
 TEST_F(HeidTest, WrappersReportFailureThroughTheFlag) {
   int32_t failed = -1;
   double value = 0;
-  link.device.set_reply("- 1.0");
+  set_reply("- 1.0");
   EXPECT_EQ(pi_heid_read(&pi, &value, &failed), ERR_NONE);
   EXPECT_EQ(failed, 0);
   EXPECT_DOUBLE_EQ(value, -1.0);
-  link.device.set_fault(Fault::silence, 1);
+  link.set_fault(Fault::silence, 1);
   EXPECT_EQ(pi_heid_init(&pi, &failed), ERR_NONE);
   EXPECT_EQ(failed, 1);
 }

@@ -17,26 +17,20 @@ using ferry::test::wait_for_input;
 
 namespace {
 
-// Takes whatever the library sends and answers nothing by itself; tests
-// make it talk with chatter().
-class QuietDevice : public ferry::sim::SerialDevice {
-public:
-  const char *kind() const override { return "quiet"; }
-
-protected:
-  void on_byte(uint8_t) override {}
-};
-
 class SioTest : public ::testing::Test {
 protected:
   void SetUp() override {
     if (!link.start())
       GTEST_SKIP() << "no pseudo-terminals on this system";
     ASSERT_EQ(sio_open(link.path().c_str(), &port), ERR_NONE);
+    ASSERT_EQ(sio_init(&port, nullptr, 0), ERR_NONE);
+    ASSERT_TRUE(link.attach(&port));
+    messages.clear();
   }
   void TearDown() override {
-    if (sio_is_open(&port))
+    if (sio_is_open(&port)) {
       EXPECT_EQ(sio_close(&port), ERR_NONE);
+    }
   }
   plat_serial_state state() {
     plat_serial_state s{};
@@ -45,7 +39,7 @@ protected:
   }
 
   ScaledTime time{0.05};
-  SimLink<QuietDevice> link;
+  SimLink link{ferry::sim::make_quiet_sim()};
   sio_port port{};
   MessageCapture messages;
 };
@@ -203,14 +197,14 @@ TEST_F(SioTest, SentBytesReachTheDeviceWhole) {
   uint32_t written = 0;
   ASSERT_EQ(sio_send_data(&port, bytes.data(), uint32_t(bytes.size()), &written), 0);
   EXPECT_EQ(written, bytes.size());
-  for (int i = 0; i < 200 && link.device.received().size() < bytes.size(); ++i)
+  for (int i = 0; i < 200 && link.received().size() < bytes.size(); ++i)
     plat_sleep_ms(20);
-  EXPECT_EQ(link.device.received(), bytes);
+  EXPECT_EQ(link.received(), bytes);
 }
 
 TEST_F(SioTest, ReadReturnsShortWhenFewerBytesArrive) {
   ASSERT_EQ(sio_init(&port, nullptr, 0), ERR_NONE);
-  link.device.chatter({0x41, 0x42, 0x43}, 1, 0);
+  link.chatter({0x41, 0x42, 0x43}, 1, 0);
   uint8_t buffer[4] = {};
   uint32_t got = 99;
   EXPECT_EQ(sio_read_data(&port, buffer, 4, &got), 1);
@@ -218,7 +212,7 @@ TEST_F(SioTest, ReadReturnsShortWhenFewerBytesArrive) {
   EXPECT_EQ(buffer[0], 0x41);
   EXPECT_EQ(buffer[2], 0x43);
 
-  link.device.chatter({1, 2, 3, 4}, 1, 0);
+  link.chatter({1, 2, 3, 4}, 1, 0);
   EXPECT_EQ(sio_read_data(&port, buffer, 4, &got), 0);
   EXPECT_EQ(got, 4u);
   EXPECT_EQ(buffer[3], 4);
@@ -233,8 +227,8 @@ TEST_F(SioTest, BytesAvailableCountsTheInputQueue) {
   uint32_t count = 99;
   ASSERT_EQ(sio_bytes_available(&port, &count), 0);
   EXPECT_EQ(count, 0u);
-  link.device.chatter({9, 8, 7, 6, 5}, 1, 0);
-  ASSERT_TRUE(wait_for_input(link.device, &port, 5));
+  link.chatter({9, 8, 7, 6, 5}, 1, 0);
+  ASSERT_TRUE(wait_for_input(link, &port, 5));
   ASSERT_EQ(sio_bytes_available(&port, &count), 0);
   EXPECT_EQ(count, 5u);
   EXPECT_EQ(sio_clear_buffer(&port), 0);
@@ -248,9 +242,9 @@ TEST_F(SioTest, ClearBufferDrainsAChatteringDeviceUntilItIsQuiet) {
   ScaledTime real(1.0);
   ASSERT_EQ(sio_init(&port, nullptr, 0), ERR_NONE);
   ASSERT_EQ(sio_set_timeout(&port, 7), ERR_NONE);
-  link.device.chatter({0x55}, 30, 10);
+  link.chatter({0x55}, 30, 10);
   EXPECT_EQ(sio_clear_buffer(&port), 0);
-  EXPECT_EQ(link.device.pending_output(), 0u);
+  EXPECT_EQ(link.pending_output(), 0u);
   uint32_t count = 99;
   ASSERT_EQ(sio_bytes_available(&port, &count), 0);
   EXPECT_EQ(count, 0u);
@@ -266,16 +260,6 @@ TEST_F(SioTest, ClosedPortRefusesEveryOperation) {
   EXPECT_EQ(sio_close(&port), ERR_SERIAL_NOT_OPEN);
   EXPECT_EQ(sio_init(&port, nullptr, 0), ERR_SERIAL_NOT_OPEN);
   EXPECT_EQ(messages.text(), "");
-}
-
-TEST_F(SioTest, DeviceThatIsNoSerialLineCannotBeSetUp) {
-  sio_port file{};
-  EXPECT_EQ(sio_open("/dev/null", &file), ERR_CANT_SET_SERIAL);
-  // The handle stays open for the caller to close.
-  EXPECT_TRUE(sio_is_open(&file));
-  EXPECT_EQ(sio_init(&file, nullptr, 0), ERR_CANT_GET_SERIAL);
-  EXPECT_EQ(messages.text(), "Com Settings Parameter: (null) is Invalid.\n");
-  EXPECT_EQ(sio_close(&file), ERR_NONE);
 }
 
 } // namespace
@@ -312,4 +296,19 @@ TEST(SioNotOpen, EveryOperationOnAFailedOpenGives396) {
   EXPECT_EQ(sio_open(nullptr, &failed), ERR_CANT_OPEN_SERIAL);
   EXPECT_EQ(sio_open("x", nullptr), ERR_INVALID_PARAM);
   EXPECT_EQ(messages.text(), "");
+}
+
+TEST(SioNotOpen, FileThatIsNoSerialLineCannotBeSetUp) {
+  MessageCapture messages;
+  ferry::test::TempDir dir;
+  const std::string path = dir.file("not_a_port");
+  ferry::test::write_text(path, "x");
+  sio_port file{};
+  EXPECT_EQ(sio_open(path.c_str(), &file), ERR_CANT_SET_SERIAL);
+  // The handle stays open for the caller to close.
+  EXPECT_TRUE(sio_is_open(&file));
+  EXPECT_EQ(sio_init(&file, nullptr, 0), ERR_CANT_GET_SERIAL);
+  EXPECT_EQ(messages.text(), "Com Settings Parameter: (null) is Invalid.\n");
+  EXPECT_EQ(sio_close(&file), ERR_NONE);
+  EXPECT_FALSE(sio_is_open(&file));
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,6 @@
 #include "support/test_support.h"
 
 using ferry::sim::Fault;
-using ferry::sim::TempControllerSim;
 using ferry::test::MessageCapture;
 using ferry::test::ScaledTime;
 using ferry::test::SimLink;
@@ -35,11 +35,13 @@ protected:
     if (!link.start())
       GTEST_SKIP() << "no pseudo-terminals on this system";
     ASSERT_EQ(temp_comm_open(&port, link.path().c_str()), ERR_NONE);
+    ASSERT_TRUE(link.attach(&port));
     messages.clear();
   }
   void TearDown() override {
-    if (sio_is_open(&port))
+    if (sio_is_open(&port)) {
       EXPECT_EQ(temp_comm_close(&port), ERR_NONE);
+    }
   }
 
   // Reads mnemonic into a value buffer of the documented size.
@@ -50,13 +52,29 @@ protected:
     *value = text;
     return err;
   }
+  void set_value(const std::string &mnemonic, const std::string &value) {
+    ASSERT_EQ(link.control("value " + mnemonic + " " + SimLink::hex(value)), "ok");
+  }
+  std::string device_value(const std::string &mnemonic) {
+    return SimLink::text(link.hex_answer("get " + mnemonic));
+  }
+  std::vector<std::string> device_writes() {
+    std::vector<std::string> texts;
+    std::istringstream list(link.control("writes"));
+    for (std::string hex; std::getline(list, hex, ',');) {
+      Bytes bytes;
+      ferry::sim::from_hex(hex, &bytes);
+      texts.push_back(SimLink::text(bytes));
+    }
+    return texts;
+  }
   u_err_t write_text(const char *text) {
     std::string copy = text;
     return temp_comm_write(&port, copy.data(), int32_t(copy.size()), TEMP_FRAME_WRITE);
   }
 
   ScaledTime time{0.05};
-  SimLink<TempControllerSim> link;
+  SimLink link{ferry::sim::make_temp_controller_sim()};
   sio_port port{};
   MessageCapture messages;
 };
@@ -76,25 +94,25 @@ TEST_F(TempControllerTest, WriteFrameCarriesTextAndBlockCheck) {
   ASSERT_EQ(write_text("IM0002."), ERR_NONE);
   const Bytes expected = {0x04, 0x30, 0x30, 0x31, 0x31, 0x02, 0x49, 0x4D,
                           0x30, 0x30, 0x30, 0x32, 0x2E, 0x03, 0x2B};
-  EXPECT_EQ(link.device.received(), expected);
-  EXPECT_EQ(link.device.value("IM"), "0002.");
+  EXPECT_EQ(link.received(), expected);
+  EXPECT_EQ(device_value("IM"), "0002.");
   EXPECT_EQ(messages.text(), "");
 }
 
 TEST_F(TempControllerTest, ReadFrameReturnsTheValueWithoutItsMnemonic) {
-  link.device.set_value("PV", "23.5");
+  set_value("PV", "23.5");
   std::string value;
   ASSERT_EQ(read_value("PV", &value), ERR_NONE);
   EXPECT_EQ(value, "23.5");
-  EXPECT_EQ(link.device.received(), (Bytes{0x04, 0x30, 0x30, 0x31, 0x31, 'P', 'V', 0x05}));
+  EXPECT_EQ(link.received(), (Bytes{0x04, 0x30, 0x30, 0x31, 0x31, 'P', 'V', 0x05}));
   // The longest text the controller may send still fits.
-  link.device.set_value("LL", std::string(253, '9'));
+  set_value("LL", std::string(253, '9'));
   ASSERT_EQ(read_value("LL", &value), ERR_NONE);
   EXPECT_EQ(value, std::string(253, '9'));
 }
 
 TEST_F(TempControllerTest, WrongBlockCheckPrintsBothValues) {
-  link.device.set_fault(Fault::bad_checksum, 1);
+  link.set_fault(Fault::bad_checksum, 1);
   std::string value;
   EXPECT_EQ(read_value("PV", &value), ERR_TEMP_SENSOR_CHECKSUM);
   const Bytes answer = ferry::sim::temp_data_answer("PV23.5");
@@ -114,20 +132,20 @@ TEST_F(TempControllerTest, EndOfTransmissionMeansNoData) {
 }
 
 TEST_F(TempControllerTest, ValueWithoutItsMnemonicIsARefusedRead) {
-  link.device.set_wrong_mnemonic(true);
+  ASSERT_EQ(link.control("wrong_mnemonic 1"), "ok");
   std::string value;
   EXPECT_EQ(read_value("PV", &value), ERR_TEMP_SENSOR_READ);
   EXPECT_EQ(value, "PV");
 }
 
 TEST_F(TempControllerTest, RefusedWriteListsTheErrorCode) {
-  link.device.set_fault(Fault::nak, 1);
+  link.set_fault(Fault::nak, 1);
   EXPECT_EQ(write_text("QD0002."), ERR_TEMP_SENSOR_COMM);
   EXPECT_EQ(messages.text(), "temp_comm_read: received NAK\n"
                              "char: 0x2\nchar: 0x45\nchar: 0x45\nchar: 0x30\nchar: 0x30\n"
                              "char: 0x30\nchar: 0x32\nchar: 0x3\n");
   // The query went out as a read frame behind the refused write.
-  const Bytes received = link.device.received();
+  const Bytes received = link.received();
   const Bytes query = {0x04, '0', '0', '1', '1', 'E', 'E', 0x05};
   ASSERT_GE(received.size(), query.size());
   EXPECT_TRUE(std::equal(query.begin(), query.end(), received.end() - query.size()));
@@ -140,9 +158,9 @@ TEST_F(TempControllerTest, RefusedWriteListsTheErrorCode) {
 }
 
 TEST_F(TempControllerTest, ListingEndsWhenTheErrorAnswerBreaksOff) {
-  link.device.script_answer({0x15});
-  link.device.script_answer(bytes_of("\x02"
-                                     "EE0"));
+  link.script_answer({0x15});
+  link.script_answer(bytes_of("\x02"
+                              "EE0"));
   EXPECT_EQ(write_text("QD0002."), ERR_TEMP_SENSOR_COMM);
   EXPECT_EQ(messages.text(), "temp_comm_read: received NAK\n"
                              "char: 0x2\nchar: 0x45\nchar: 0x45\nchar: 0x30\n"
@@ -154,7 +172,7 @@ TEST_F(TempControllerTest, ListingEndsWhenTheErrorAnswerBreaksOff) {
 
 TEST_F(TempControllerTest, SilenceTimesOutOnTheFirstByteAndRestoresTheTimeout) {
   ASSERT_EQ(sio_set_timeout(&port, 3), ERR_NONE);
-  link.device.set_fault(Fault::silence, 1);
+  link.set_fault(Fault::silence, 1);
   EXPECT_EQ(write_text("IM0002."), ERR_TEMP_SENSOR_TIMEOUT);
   EXPECT_EQ(messages.text(), "temp_comm_read: timeout on first byte, respType=1\n");
   int32_t seconds = 0;
@@ -164,34 +182,34 @@ TEST_F(TempControllerTest, SilenceTimesOutOnTheFirstByteAndRestoresTheTimeout) {
 
 TEST_F(TempControllerTest, BrokenDataAnswersAreReadErrors) {
   std::string value;
-  link.device.set_fault(Fault::no_line_end, 1);
+  link.set_fault(Fault::no_line_end, 1);
   EXPECT_EQ(read_value("PV", &value), ERR_TEMP_SENSOR_READ);
   EXPECT_EQ(messages.text(), "temp_comm_read: i=TEMP_STR_MAX_LEN\n");
   ASSERT_EQ(sio_clear_buffer(&port), 0);
 
   messages.clear();
-  link.device.set_fault(Fault::short_answer, 1);
+  link.set_fault(Fault::short_answer, 1);
   EXPECT_EQ(read_value("PV", &value), ERR_TEMP_SENSOR_READ);
   EXPECT_EQ(messages.text(), "temp_comm_read: sio_read_data failed: ERR_TEMP_SENSOR_READ\n");
 
   messages.clear();
-  link.device.script_answer(bytes_of("?"));
+  link.script_answer(bytes_of("?"));
   EXPECT_EQ(read_value("PV", &value), ERR_TEMP_SENSOR_COMM);
   EXPECT_EQ(messages.text(), "temp_comm_read: received unknown response character 0x3f\n");
 }
 
 TEST_F(TempControllerTest, SetupSendsTheSequenceInOrder) {
   ASSERT_EQ(temp_sensor_setup(&port), ERR_NONE);
-  EXPECT_EQ(link.device.writes(),
+  EXPECT_EQ(device_writes(),
             (std::vector<std::string>{"IM0002.", "QD0002.", "Q10000.", "IM0000."}));
 }
 
 TEST_F(TempControllerTest, SetupStopsAtTheFirstRefusal) {
-  link.device.script_answer({0x06});
-  link.device.script_answer({0x15});
+  link.script_answer({0x06});
+  link.script_answer({0x15});
   EXPECT_EQ(temp_sensor_setup(&port), ERR_TEMP_SENSOR_COMM);
   // Two write frames and the error query, nothing after.
-  const Bytes received = link.device.received();
+  const Bytes received = link.received();
   EXPECT_EQ(std::count(received.begin(), received.end(), 0x04), 3);
 }
 
@@ -204,7 +222,7 @@ TEST_F(TempControllerTest, RandomAnswersGiveDocumentedResultsOnly) {
       b = static_cast<uint8_t>(random());
     if (round % 3 == 0 && !answer.empty())
       answer[0] = 0x02; // a data answer that goes wrong later
-    link.device.script_answer(answer);
+    link.script_answer(answer);
     std::string value;
     const u_err_t err = round % 2 ? read_value("PV", &value) : write_text("IM0002.");
     EXPECT_TRUE(err == ERR_NONE || err == ERR_TEMP_SENSOR_CHECKSUM || err == ERR_TEMP_SENSOR_COMM ||
