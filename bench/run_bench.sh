@@ -4,8 +4,9 @@
 # Generates HDP files of 4096x4096 and 8192x8192 samples, converts each with
 # ferrycvt -f, and compares the wall time with the copy floor: cp of the
 # input plus dd writing as many bytes as the output holds, synced the same
-# way (sync of the files written). Prints time/floor and the peak resident
-# memory per sample.
+# way (sync of the files written). Prints the wall times and their ratio,
+# the CPU times (user + system) and their ratio, and the peak resident
+# memory of the conversion per sample.
 #
 #   bench/run_bench.sh                  uses (and if needed builds) the native preset
 #   FERRY_BENCH_BUILD=dir bench/run_bench.sh   any other optimised build folder
@@ -38,30 +39,29 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/ferry-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-now_ns() { date +%s%N; }
-
-# Wall seconds of the best of $repeat runs of "$@" (a shell function or
-# command), run after clean-up by the caller-supplied function $1.
-best_seconds() {
-  local prepare=$1
-  shift
-  local best=""
+# Runs the shell command $2 $repeat times, each after the command $1, and
+# prints the wall and the CPU (user + system, children included) seconds of
+# the fastest run. The CPU time tells more than the wall time on a machine
+# that other jobs keep busy.
+best_run() {
+  local best_wall="" best_cpu=""
   for ((i = 0; i < repeat; i++)); do
-    $prepare
-    local t0 t1
-    t0=$(now_ns)
-    "$@"
-    t1=$(now_ns)
-    local s
-    s=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
-    if [ -z "$best" ] || awk -v a="$s" -v b="$best" 'BEGIN { exit !(a < b) }'; then
-      best=$s
+    bash -c "$1"
+    /usr/bin/time -f "%e %U %S" -o "$work/time" bash -c "$2"
+    local wall user sys
+    read -r wall user sys <"$work/time"
+    if [ -z "$best_wall" ] || awk -v a="$wall" -v b="$best_wall" 'BEGIN { exit !(a < b) }'; then
+      best_wall=$wall
+      best_cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')
     fi
   done
-  echo "$best"
+  echo "$best_wall $best_cpu"
 }
 
-printf '%-11s %10s %10s %10s %8s %12s %10s\n' size input_MB output_MB convert_s floor_s time/floor RSS_B/smp
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+
+printf '%-10s %8s %9s %9s %8s %7s %8s %8s %7s %9s\n' size in_MB out_MB convert_s floor_s ratio \
+  cvt_cpu flr_cpu ratio RSS_B/smp
 
 for n in $sizes; do
   in="$work/in_$n.hdp"
@@ -73,33 +73,23 @@ for n in $sizes; do
   out_bytes=$((834 + n * n * 4))
   samples=$((n * n))
 
-  clean_convert() { rm -f "$out"; }
-  convert() {
-    "$build/ferrycvt" -f "$in" "$out" 2>/dev/null
-    sync "$out"
-  }
-  clean_floor() { rm -f "$copy" "$zeros"; }
-  floor() {
-    cp "$in" "$copy"
-    dd if=/dev/zero of="$zeros" bs=4M count="$out_bytes" iflag=count_bytes status=none
-    sync "$copy" "$zeros"
-  }
-
-  conv_s=$(best_seconds clean_convert convert)
-  floor_s=$(best_seconds clean_floor floor)
+  read -r conv_s conv_cpu < <(best_run "rm -f '$out'" \
+    "'$build/ferrycvt' -f '$in' '$out' 2>/dev/null && sync '$out'")
   [ "$(stat -c %s "$out")" -eq "$out_bytes" ] || {
     echo "unexpected output size for $n x $n" >&2
     exit 1
   }
+  read -r floor_s floor_cpu < <(best_run "rm -f '$copy' '$zeros'" \
+    "cp '$in' '$copy' && dd if=/dev/zero of='$zeros' bs=4M count=$out_bytes iflag=count_bytes status=none && sync '$copy' '$zeros'")
 
   rm -f "$out"
   /usr/bin/time -f %M -o "$work/rss" "$build/ferrycvt" -f "$in" "$out" 2>/dev/null
   rss_kb=$(tail -1 "$work/rss")
-  printf '%-11s %10.1f %10.1f %10s %8s %12s %10s\n' "${n}x$n" \
+  printf '%-10s %8.1f %9.1f %9s %8s %7s %8s %8s %7s %9.2f\n' "${n}x$n" \
     "$(awk -v b="$in_bytes" 'BEGIN { print b / 1048576 }')" \
     "$(awk -v b="$out_bytes" 'BEGIN { print b / 1048576 }')" \
-    "$conv_s" "$floor_s" \
-    "$(awk -v a="$conv_s" -v b="$floor_s" 'BEGIN { printf "%.2f", a / b }')" \
-    "$(awk -v k="$rss_kb" -v s="$samples" 'BEGIN { printf "%.2f", k * 1024 / s }')"
+    "$conv_s" "$floor_s" "$(ratio "$conv_s" "$floor_s")" \
+    "$conv_cpu" "$floor_cpu" "$(ratio "$conv_cpu" "$floor_cpu")" \
+    "$(awk -v k="$rss_kb" -v s="$samples" 'BEGIN { print k * 1024 / s }')"
   rm -f "$in" "$out" "$copy" "$zeros"
 done
