@@ -12,10 +12,10 @@ using namespace ferry::test;
 
 namespace {
 
-// Line i of a test log: 39 characters and a line end.
+// Line i of a test log: 19 characters and a line end.
 std::string log_line(int i) {
   std::string line = "entry " + std::to_string(100 + i) + " ";
-  line.resize(39, '.');
+  line.resize(19, '.');
   return line + "\n";
 }
 
@@ -63,35 +63,35 @@ TEST_F(LogFile, AMissingLogIsCreated) {
 }
 
 TEST_F(LogFile, AFullLogDropsItsOldestLinesBeforeTheAppend) {
-  write_text(log, log_lines(1, 30));
+  write_text(log, log_lines(1, 60));
   ASSERT_EQ(fs::file_size(log), 1200u);
   EXPECT_EQ(u_log_to_file(log.c_str(), "newest\n", 1000, 500), 0);
-  // 700 bytes must go; each line counts its 40 characters plus one, so 18
-  // lines (738) are dropped and 17 (697) would not do.
-  EXPECT_EQ(content(log), log_lines(19, 30) + "newest\n");
+  // 700 counted bytes must go; each line counts its 20 characters plus one,
+  // so 34 lines (714) are dropped, where the bare byte count would drop 35.
+  EXPECT_EQ(content(log), log_lines(35, 60) + "newest\n");
   EXPECT_EQ(capture.text(), "");
   EXPECT_TRUE(temp_is_empty());
 }
 
 TEST_F(LogFile, NoTrimmingBelowTheLimitOrWithoutAKeepSize) {
-  write_text(log, log_lines(1, 24)); // 960 bytes
+  write_text(log, log_lines(1, 49)); // 980 bytes
   EXPECT_EQ(u_log_to_file(log.c_str(), "a\n", 1000, 500), 0);
-  EXPECT_EQ(content(log), log_lines(1, 24) + "a\n");
+  EXPECT_EQ(content(log), log_lines(1, 49) + "a\n");
 
-  write_text(log, log_lines(1, 30));
+  write_text(log, log_lines(1, 60));
   EXPECT_EQ(u_log_to_file(log.c_str(), "b\n", 1000, 0), 0);
   EXPECT_EQ(u_log_to_file(log.c_str(), "c\n", 1000, -5), 0);
   // Keeping more than there is leaves it all.
   EXPECT_EQ(u_log_to_file(log.c_str(), "d\n", 1000, 5000), 0);
-  EXPECT_EQ(content(log), log_lines(1, 30) + "b\nc\nd\n");
+  EXPECT_EQ(content(log), log_lines(1, 60) + "b\nc\nd\n");
   EXPECT_TRUE(temp_is_empty());
 }
 
 TEST_F(LogFile, ANegativeLimitMeansUnlimited) {
   EXPECT_EQ(u_log_to_file(log.c_str(), "kept\n", -1, 10), 0);
-  write_text(log, log_lines(1, 30));
+  write_text(log, log_lines(1, 60));
   EXPECT_EQ(u_log_to_file(log.c_str(), "also kept\n", -1, 10), 0);
-  EXPECT_EQ(content(log), log_lines(1, 30) + "also kept\n");
+  EXPECT_EQ(content(log), log_lines(1, 60) + "also kept\n");
 }
 
 TEST_F(LogFile, ALogThatCantBeOpenedOrCreatedIsAnAccessError) {
