@@ -238,6 +238,18 @@ TEST_F(Ferrycvt, WriterFailureIsStatusFive) {
   EXPECT_FALSE(exists(dir.file("no-such-folder")));
 }
 
+TEST_F(Ferrycvt, FailedWritesAreStatusFive) {
+  // A device that takes the open but refuses every byte.
+  const std::string full = "/dev/full";
+  if (plat_dir_separator == '\\' || !std::filesystem::exists(full))
+    GTEST_SKIP() << "no " << full << " here";
+  RunResult r = run({in, full});
+  EXPECT_EQ(r.status, 5);
+  EXPECT_EQ(r.err, converting(in, full) + unable(in, full) +
+                       "\tthere was an error writing to the file \"" + full +
+                       "\"\n\tERR_CANT_WRITE_FILE\n");
+}
+
 TEST_F(Ferrycvt, BundledSampleConverts) {
   const std::string sample = std::string(FERRY_SOURCE_DIR) + "/examples/sample.hdp";
   RunResult r = run({sample, out});
