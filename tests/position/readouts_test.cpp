@@ -169,6 +169,8 @@ TEST_F(MetronicsTest, RandomRepliesGiveAValueOrTheLinkError) {
 }
 
 TEST_F(HeidTest, LineIsSlowSevenBitsEvenParityWithSoftwareFlow) {
+  if (link.remote())
+    GTEST_SKIP() << "Wine reports a pseudo-terminal's eight bits without parity";
   plat_serial_state s{};
   ASSERT_TRUE(plat_serial_get_state(&pi.port.port, &s));
   EXPECT_EQ(s.baud, 2400u);

@@ -17,6 +17,15 @@ using ferry::test::wait_for_input;
 
 namespace {
 
+// Wine builds the control block it reports from the terminal's settings, so
+// over a pseudo-terminal it loses what termios does not hold (data size,
+// parity, flow limits, RTS and error modes), and it accepts rates and sizes
+// a driver would refuse. Tests of a remote port check the results of the
+// calls, not the control block read back.
+#define SKIP_IF_CONTROL_BLOCK_UNREADABLE()                                                         \
+  if (link.remote())                                                                               \
+  GTEST_SKIP() << "the control block read back through a remote port is not the one set"
+
 class SioTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -47,6 +56,7 @@ protected:
 TEST_F(SioTest, FullSettingsTextConfiguresTheLineSilently) {
   ASSERT_EQ(sio_init(&port, "9600,8,0,1", 0), ERR_NONE);
   EXPECT_EQ(messages.text(), "");
+  SKIP_IF_CONTROL_BLOCK_UNREADABLE();
   plat_serial_state s = state();
   EXPECT_EQ(s.baud, 9600u);
   EXPECT_EQ(s.data_bits, 8);
@@ -67,6 +77,9 @@ TEST_F(SioTest, FullSettingsTextConfiguresTheLineSilently) {
 }
 
 TEST_F(SioTest, ParityAndStopFieldsSelectTheirCodes) {
+  ASSERT_EQ(sio_init(&port, "19200,7,2,2", 0), ERR_NONE);
+  ASSERT_EQ(sio_init(&port, "115200,5,1,1.5", 0), ERR_NONE);
+  SKIP_IF_CONTROL_BLOCK_UNREADABLE();
   ASSERT_EQ(sio_init(&port, "19200,7,2,2", 0), ERR_NONE);
   plat_serial_state s = state();
   EXPECT_EQ(s.baud, 19200u);
@@ -130,6 +143,7 @@ TEST_F(SioTest, ModeTextsAreIgnoredWithAMessageAndGiveTheDefaults) {
 
 TEST_F(SioTest, SoftwareFlowReplacesTheHandshake) {
   ASSERT_EQ(sio_init_xonxoff(&port, nullptr), ERR_NONE);
+  SKIP_IF_CONTROL_BLOCK_UNREADABLE();
   plat_serial_state s = state();
   EXPECT_TRUE(s.out_xonxoff);
   EXPECT_TRUE(s.in_xonxoff);
@@ -153,6 +167,7 @@ TEST_F(SioTest, SingleSettingsChangeOnlyTheirFields) {
   ASSERT_EQ(sio_set_baud(&port, 115200), ERR_NONE);
   ASSERT_EQ(sio_set_parity(&port, 2), ERR_NONE);
   ASSERT_EQ(sio_set_data_bits(&port, 7), ERR_NONE);
+  SKIP_IF_CONTROL_BLOCK_UNREADABLE();
   plat_serial_state s = state();
   EXPECT_EQ(s.baud, 115200u);
   EXPECT_EQ(s.parity, 2);

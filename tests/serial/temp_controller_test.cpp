@@ -80,6 +80,8 @@ protected:
 };
 
 TEST_F(TempControllerTest, LinkIsSevenBitsEvenParityWithoutFlowControl) {
+  if (link.remote())
+    GTEST_SKIP() << "Wine reports a pseudo-terminal's eight bits without parity";
   plat_serial_state s{};
   ASSERT_TRUE(plat_serial_get_state(&port.port, &s));
   EXPECT_EQ(s.baud, 9600u);
