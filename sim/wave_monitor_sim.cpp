@@ -2,7 +2,7 @@
 
 #include <bit>
 #include <cstdio>
-#include <cstdlib>
+#include <sstream>
 
 namespace ferry::sim {
 
@@ -10,6 +10,9 @@ namespace {
 
 // Longest command line kept; a longer one is a broken line and refused.
 constexpr size_t kMaxLine = 256;
+constexpr size_t kStatusBytes = 36;
+constexpr size_t kLongCalBytes = 40;
+constexpr size_t kShortCalBytes = 4;
 constexpr uint8_t kAck = 0x06;
 constexpr uint8_t kNak = 0x15;
 // Neither ACK nor NAK: what a garbled final byte looks like.
@@ -29,6 +32,15 @@ void put_f32(std::vector<uint8_t> &out, float v) {
 
 bool starts_with(const std::string &s, const char *prefix) {
   return s.rfind(prefix, 0) == 0;
+}
+
+// Hexadecimal bytes of a control command; "-" stands for none.
+bool bytes_arg(const std::string &text, std::vector<uint8_t> *bytes) {
+  if (text == "-") {
+    bytes->clear();
+    return true;
+  }
+  return !text.empty() && from_hex(text, bytes);
 }
 
 // Commits the faults only the protocol knows, on an answer closed by ACK.
@@ -51,114 +63,6 @@ void commit_protocol_fault(std::vector<uint8_t> &answer, Fault fault) {
 }
 
 } // namespace
-
-void WaveMonitorSim::set_statuses(std::vector<wm_status> statuses) {
-  auto guard = lock();
-  statuses_.assign(statuses.begin(), statuses.end());
-  if (statuses_.empty())
-    statuses_.push_back(wm_status{});
-}
-
-void WaveMonitorSim::set_calibration(const WaveMonitorCalibration &cal) {
-  auto guard = lock();
-  cal_ = cal;
-}
-
-void WaveMonitorSim::set_laser_switch_after(int queries) {
-  auto guard = lock();
-  laser_switch_after_ = queries;
-}
-
-void WaveMonitorSim::set_laser_on(bool on) {
-  auto guard = lock();
-  laser_on_ = laser_target_ = on;
-}
-
-bool WaveMonitorSim::laser_on() const {
-  auto guard = lock();
-  return laser_on_;
-}
-
-void WaveMonitorSim::set_table(std::vector<uint8_t> header, uint32_t elem_size,
-                               std::vector<uint8_t> elements) {
-  auto guard = lock();
-  table_header_ = std::move(header);
-  table_elem_size_ = elem_size;
-  table_elements_ = std::move(elements);
-}
-
-std::vector<std::string> WaveMonitorSim::commands() const {
-  auto guard = lock();
-  return commands_;
-}
-
-void WaveMonitorSim::on_byte(uint8_t byte) {
-  if (byte == WM_CR) {
-    std::string command = std::move(line_);
-    line_.clear();
-    handle_command(command);
-    return;
-  }
-  if (line_.size() < kMaxLine)
-    line_.push_back(char(byte));
-}
-
-void WaveMonitorSim::handle_command(const std::string &command) {
-  commands_.push_back(command);
-  const Fault fault = next_fault();
-  std::vector<uint8_t> answer = answer_for(command);
-  commit_protocol_fault(answer, fault);
-  send_answer(std::move(answer), fault);
-}
-
-std::vector<uint8_t> WaveMonitorSim::answer_for(const std::string &command) {
-  std::vector<uint8_t> out;
-  if (command == "LO?") {
-    out = laser_query();
-  } else if (command == "LO=1" || command == "LO=0") {
-    laser_target_ = command.back() == '1';
-    laser_countdown_ = laser_switch_after_;
-    if (laser_countdown_ == 0)
-      laser_on_ = laser_target_;
-  } else if (command == "MS?") {
-    out = status_report();
-  } else if (command == "CC?") {
-    out = encode_calibration(cal_);
-  } else if (command == "DT?") {
-    out = table_report();
-  } else if (starts_with(command, "RR=")) {
-    int a = 0, b = 0;
-    char tail = 0;
-    if (std::sscanf(command.c_str() + 3, "%d,%d%c", &a, &b, &tail) != 2)
-      return {kNak};
-    put_u32(out, uint32_t(a));
-    put_u32(out, uint32_t(b));
-  } else if (!starts_with(command, "CL=") && !starts_with(command, "SS=")) {
-    return {kNak};
-  }
-  out.push_back(kAck);
-  return out;
-}
-
-std::vector<uint8_t> WaveMonitorSim::laser_query() {
-  if (laser_on_ != laser_target_ && laser_countdown_ != WaveMonitorSim::kLaserNever) {
-    if (laser_countdown_ > 0)
-      --laser_countdown_;
-    if (laser_countdown_ == 0)
-      laser_on_ = laser_target_;
-  }
-  std::vector<uint8_t> out;
-  // Other bits of the word are set too, so a reader must look at bit 15.
-  put_u32(out, (laser_on_ ? uint32_t(WM_LASER_ON_BIT) : 0u) | 0x00A50001u);
-  return out;
-}
-
-std::vector<uint8_t> WaveMonitorSim::status_report() {
-  const wm_status s = statuses_.front();
-  if (statuses_.size() > 1)
-    statuses_.pop_front();
-  return encode_status(s);
-}
 
 std::vector<uint8_t> WaveMonitorSim::encode_status(const wm_status &s) {
   std::vector<uint8_t> out;
@@ -185,6 +89,137 @@ std::vector<uint8_t> WaveMonitorSim::encode_calibration(const WaveMonitorCalibra
   for (float p : cal.phase_offset)
     put_f32(out, p);
   return out;
+}
+
+void WaveMonitorSim::reset_device() {
+  line_.clear();
+  statuses_.assign(1, std::vector<uint8_t>(kStatusBytes, 0));
+  calibration_ = encode_calibration({});
+  laser_on_ = laser_target_ = false;
+  laser_switch_after_ = laser_countdown_ = 0;
+  table_header_.clear();
+  table_elem_size_ = 4;
+  table_elements_.clear();
+}
+
+std::string WaveMonitorSim::device_command(const std::string &name, const std::string &args) {
+  std::istringstream in(args);
+  if (name == "status") {
+    std::deque<std::vector<uint8_t>> reports;
+    std::string hex;
+    std::vector<uint8_t> bytes;
+    while (in >> hex) {
+      if (!bytes_arg(hex, &bytes) || bytes.size() != kStatusBytes)
+        return "error: a status report is 36 bytes";
+      reports.push_back(bytes);
+    }
+    if (reports.empty())
+      return "error: no status report";
+    statuses_ = std::move(reports);
+    return "ok";
+  }
+  if (name == "calibration") {
+    std::string hex;
+    std::vector<uint8_t> bytes;
+    if (!(in >> hex) || !bytes_arg(hex, &bytes) ||
+        (bytes.size() != kLongCalBytes && bytes.size() != kShortCalBytes))
+      return "error: a calibration is 40 or 4 bytes";
+    calibration_ = bytes;
+    return "ok";
+  }
+  if (name == "laser_on") {
+    int on = 0;
+    in >> on;
+    laser_on_ = laser_target_ = on != 0;
+    return "ok";
+  }
+  if (name == "laser_switch_after") {
+    if (!(in >> laser_switch_after_))
+      return "error: laser_switch_after N";
+    return "ok";
+  }
+  if (name == "laser")
+    return laser_on_ ? "1" : "0";
+  if (name == "table") {
+    std::string header, elements;
+    uint32_t elem_size = 0;
+    std::vector<uint8_t> header_bytes, element_bytes;
+    if (!(in >> header >> elem_size >> elements) || !bytes_arg(header, &header_bytes) ||
+        !bytes_arg(elements, &element_bytes))
+      return "error: table HEADER ELEM_SIZE ELEMENTS";
+    table_header_ = header_bytes;
+    table_elem_size_ = elem_size;
+    table_elements_ = element_bytes;
+    return "ok";
+  }
+  return SerialDevice::device_command(name, args);
+}
+
+void WaveMonitorSim::on_byte(uint8_t byte) {
+  if (byte == WM_CR) {
+    std::string command = std::move(line_);
+    line_.clear();
+    handle_command(command);
+    return;
+  }
+  if (line_.size() < kMaxLine)
+    line_.push_back(char(byte));
+}
+
+void WaveMonitorSim::handle_command(const std::string &command) {
+  const Fault fault = next_fault();
+  std::vector<uint8_t> answer = answer_for(command);
+  commit_protocol_fault(answer, fault);
+  send_answer(std::move(answer), fault);
+}
+
+std::vector<uint8_t> WaveMonitorSim::answer_for(const std::string &command) {
+  std::vector<uint8_t> out;
+  if (command == "LO?") {
+    out = laser_query();
+  } else if (command == "LO=1" || command == "LO=0") {
+    laser_target_ = command.back() == '1';
+    laser_countdown_ = laser_switch_after_;
+    if (laser_countdown_ == 0)
+      laser_on_ = laser_target_;
+  } else if (command == "MS?") {
+    out = status_report();
+  } else if (command == "CC?") {
+    out = calibration_;
+  } else if (command == "DT?") {
+    out = table_report();
+  } else if (starts_with(command, "RR=")) {
+    int a = 0, b = 0;
+    char tail = 0;
+    if (std::sscanf(command.c_str() + 3, "%d,%d%c", &a, &b, &tail) != 2)
+      return {kNak};
+    put_u32(out, uint32_t(a));
+    put_u32(out, uint32_t(b));
+  } else if (!starts_with(command, "CL=") && !starts_with(command, "SS=")) {
+    return {kNak};
+  }
+  out.push_back(kAck);
+  return out;
+}
+
+std::vector<uint8_t> WaveMonitorSim::laser_query() {
+  if (laser_on_ != laser_target_ && laser_countdown_ != kLaserNever) {
+    if (laser_countdown_ > 0)
+      --laser_countdown_;
+    if (laser_countdown_ == 0)
+      laser_on_ = laser_target_;
+  }
+  std::vector<uint8_t> out;
+  // Other bits of the word are set too, so a reader must look at bit 15.
+  put_u32(out, (laser_on_ ? uint32_t(WM_LASER_ON_BIT) : 0u) | 0x00A50001u);
+  return out;
+}
+
+std::vector<uint8_t> WaveMonitorSim::status_report() {
+  std::vector<uint8_t> report = statuses_.front();
+  if (statuses_.size() > 1)
+    statuses_.pop_front();
+  return report;
 }
 
 std::vector<uint8_t> WaveMonitorSim::table_report() const {

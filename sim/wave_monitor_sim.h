@@ -6,15 +6,23 @@
 //   LO=1/LO=0  ACK; the laser follows after a settable number of LO? queries
 //   MS?        the nine status words, ACK
 //   CC?        the 40-byte or the 4-byte calibration, as the device is set, ACK
-//   CL=n SS=x  ACK; the value is kept
+//   CL=n SS=x  ACK
 //   RR=a,b     a and b as two 32-bit integers, ACK
 //   DT?        a table: 32-bit element count, header, elements, ACK
 //   other      NAK
 //
 // Protocol faults: nak puts NAK in place of the final ACK, bad_checksum puts
 // a byte that is neither, no_line_end leaves the final byte out.
+//
+// Control commands of this device (beside the generic ones):
+//   status HEX...                 status reports (36 bytes each), answered
+//                                 in order, the last one from then on
+//   calibration HEX               the CC? data: 40 bytes, or 4 (system gain)
+//   laser_on 0|1                  the laser's state, at once
+//   laser_switch_after N          LO? queries before the laser follows (-1: never)
+//   laser                         answers 1 while the laser is on, else 0
+//   table HEADER ELEM_SIZE ELEMS  the DT? table ("-" for no bytes)
 
-#include <array>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -37,30 +45,18 @@ class WaveMonitorSim : public SerialDevice {
 public:
   static constexpr int kLaserNever = -1;
 
+  WaveMonitorSim() { reset_device(); }
   const char *kind() const override { return "wave_monitor"; }
 
-  // The status report; a list is answered in order, its last entry then
-  // for every later MS?.
-  void set_status(const wm_status &status) { set_statuses({status}); }
-  void set_statuses(std::vector<wm_status> statuses);
-  void set_calibration(const WaveMonitorCalibration &cal);
-  // LO? queries after an LO= before the laser follows (kLaserNever: never).
-  void set_laser_switch_after(int queries);
-  void set_laser_on(bool on);
-  bool laser_on() const;
-  // The table DT? answers: header bytes, then elements of elem_size bytes.
-  void set_table(std::vector<uint8_t> header, uint32_t elem_size, std::vector<uint8_t> elements);
-
-  // The commands received so far, without their CR.
-  std::vector<std::string> commands() const;
-
-  // The bytes of a status report and of a calibration report, without the
-  // final ACK (tests build mutated answers from them).
+  // The data bytes (without the final ACK) of a status report and of a
+  // calibration report.
   static std::vector<uint8_t> encode_status(const wm_status &status);
   static std::vector<uint8_t> encode_calibration(const WaveMonitorCalibration &cal);
 
 protected:
   void on_byte(uint8_t byte) override;
+  std::string device_command(const std::string &name, const std::string &args) override;
+  void reset_device() override;
 
 private:
   void handle_command(const std::string &command);
@@ -71,9 +67,8 @@ private:
   std::vector<uint8_t> table_report() const;
 
   std::string line_;
-  std::vector<std::string> commands_;
-  std::deque<wm_status> statuses_{wm_status{}};
-  WaveMonitorCalibration cal_;
+  std::deque<std::vector<uint8_t>> statuses_;
+  std::vector<uint8_t> calibration_;
   bool laser_on_ = false;
   bool laser_target_ = false;
   int laser_switch_after_ = 0;

@@ -1,6 +1,7 @@
 // The link: opening, command bytes, the four response framings and every
 // failure text of a read.
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -201,7 +202,7 @@ TEST_F(WaveMonitorTest, PlainReadFailuresNameTheByteOrTheLength) {
                 .find("T wm_comm_read: ERR_WM_READ: WM_RESP_READ: sio_read_data failed reading "
                       "response byte 4 of 5\n"),
             std::string::npos);
-  for (int32_t len : {0, -4}) {
+  for (int32_t len : {0, -4, INT32_MAX}) {
     messages.clear();
     sim_.script_answer(bytes_of("H"));
     EXPECT_EQ(wm_comm_write_rd(&link_, "ID?", &resp.buf, len, -1, WM_RESP_READ, 0), ERR_WM_READ);

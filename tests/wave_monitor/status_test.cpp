@@ -56,12 +56,10 @@ protected:
   // Runs the update and returns the commands it sent.
   std::vector<std::string> update(u_err_t expected = ERR_NONE) {
     sim_.clear_received();
-    const size_t before = sim_.commands().size();
     before_ = time(nullptr);
     EXPECT_EQ(wm_update_status(&info_), expected);
     after_ = time(nullptr);
-    auto all = sim_.commands();
-    return std::vector<std::string>(all.begin() + long(before), all.end());
+    return sim_.commands();
   }
   const wm_state &state() const { return info_.serial.wm; }
 
