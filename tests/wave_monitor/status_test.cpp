@@ -160,6 +160,16 @@ TEST_F(WaveMonitorStatusTest, StatusFailureIsReturned) {
   EXPECT_EQ(wm_update_status(nullptr), ERR_INVALID_PARAM);
 }
 
+TEST_F(WaveMonitorStatusTest, UpdateUnderMemoryFailureLeaksNothing) {
+  plat_set_time_scale(0.1);
+  MessageCapture quiet;
+  sim_.set_status(status_with(kCalibrated | kLongCal));
+  sim_.set_calibration(long_calibration());
+  const long allocations =
+      expect_no_leak_under_oom([&] { return wm_update_status(&info_); }, [&] { drain(); });
+  EXPECT_GE(allocations, 4); // the status report and the calibration, two blocks each
+}
+
 TEST(WaveMonitorPrintTest, CalibrationPrintoutByFeature) {
   ScopedEnv tz("TZ", "UTC");
   plat_tzset();
