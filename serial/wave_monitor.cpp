@@ -11,6 +11,7 @@
 #include <iterator>
 #include <limits>
 
+#include "base/console.h"
 #include "base/hooks.h"
 #include "platform/clock.h"
 
@@ -39,14 +40,6 @@ constexpr int32_t kWaveMonitorTypes[] = {19, 30};
 
 template <size_t N> bool contains(const int32_t (&table)[N], int32_t value) {
   return std::find(std::begin(table), std::end(table), value) != std::end(table);
-}
-
-// "%Y-%m-%d %H:%M:%S" of a local time; buffer of at least 40 bytes.
-void format_local_time(int64_t t, char *buffer) {
-  struct tm local {};
-  buffer[0] = '\0';
-  if (plat_localtime(t, &local))
-    strftime(buffer, 40, "%Y-%m-%d %H:%M:%S", &local);
 }
 
 int64_t now_seconds() {
@@ -333,7 +326,7 @@ void store_calibration(wm_state *st, const Calibration &cal, const wm_status &s)
 
 void report_read_failure(u_err_t code, const Detail &detail) {
   char stamp[40];
-  format_local_time(now_seconds(), stamp);
+  u_time_string(stamp);
   u_msg_hook("%s %s: %s", stamp, "wm_comm_read", u_error_name(code));
   if (detail.text[0])
     u_msg_hook(": %s\n", detail.text);
@@ -430,7 +423,7 @@ u_err_t wm_comm_write_rd(wm_link *link, const char *command_text, wm_resp_buf *b
   rc = wm_comm_read(link, buf, data_len, elem_size, resp_type, first_byte_timeout_s);
   if (rc) {
     char stamp[40];
-    format_local_time(now_seconds(), stamp);
+    u_time_string(stamp);
     u_msg_hook("%s %s: error reading response to command \"%s\": %s\n", stamp, "wm_comm_write_rd",
                command_text, u_error_name(rc));
   }
@@ -529,7 +522,7 @@ void wm_print_calibration(const wm_state *state) {
     return;
   }
   char stamp[40];
-  format_local_time(state->cal_time, stamp);
+  u_format_time(time_t(state->cal_time), stamp);
   u_msg_hook("Wave monitor calibrated %s\n", stamp);
   if (state->features & kFeatureLongCal) {
     static constexpr char kChannel[] = {'A', 'B', 'C', 'D'};
@@ -550,7 +543,7 @@ u_err_t wm_set_laser_with_wait(wm_link *link, uint8_t on) {
     return rc;
   const bool want_on = on == 1;
   for (int attempt = 0; attempt < WM_LASER_ATTEMPTS; ++attempt) {
-    plat_sleep_ms(WM_LASER_PAUSE_MS);
+    u_sleep(WM_LASER_PAUSE_MS);
     uint32_t word = 0;
     if ((rc = wm_read_laser(link, &word)) != ERR_NONE)
       return rc;
