@@ -116,6 +116,10 @@ void SerialDevice::feed(std::span<const uint8_t> bytes) {
 }
 
 void SerialDevice::feed_byte_locked(uint8_t byte) {
+  // A simulator served for days keeps only the recent past.
+  constexpr size_t received_limit = size_t(1) << 20;
+  if (received_.size() >= received_limit)
+    received_.erase(received_.begin(), received_.begin() + received_limit / 2);
   received_.push_back(byte);
   on_byte(byte);
 }
