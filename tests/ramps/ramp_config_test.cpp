@@ -383,6 +383,17 @@ TEST_F(RampConfig, RoundTripOfRandomSpecs) {
   }
 }
 
+TEST_F(RampConfig, OutOfMemoryIsReportedWithoutALineNumber) {
+  FailingAllocator alloc;
+  alloc.fail_at(2);
+  EXPECT_EQ(read(std::string(5, ' ') + good_swli + good_swli + good_swli + good_swli + good_swli +
+                 good_swli + good_swli),
+            ERR_NO_MEM);
+  EXPECT_EQ(specs.p, nullptr);
+  EXPECT_EQ(alloc.live_blocks(), 0);
+  EXPECT_EQ(capture.text(), "Error reading ramp config file \"" + path + "\"\nOut of memory\n");
+}
+
 TEST_F(RampConfig, OutOfMemory) {
   std::string text;
   for (int i = 0; i < 12; ++i)
