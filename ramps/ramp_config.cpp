@@ -292,9 +292,13 @@ void ConfigReader::report(const char *text, int line_no, const char *line,
   if (++errors_ == 1)
     u_msg_hook("Error reading ramp config file \"%s\"\n", path_);
   u_msg_hook("%s", text);
-  if (line_no > 0 && line)
-    u_msg_hook(" in line %d:\n  %s", line_no, line);
-  else if (line_no > 0)
+  if (line_no > 0 && line) {
+    // The explanation starts on a line of its own, also after a last line
+    // that has no line end.
+    size_t len = std::strlen(line);
+    bool ended = len > 0 && line[len - 1] == '\n';
+    u_msg_hook(" in line %d:\n  %s%s", line_no, line, ended ? "" : "\n");
+  } else if (line_no > 0)
     u_msg_hook(" in line %d\n", line_no);
   else
     u_msg_hook("\n");

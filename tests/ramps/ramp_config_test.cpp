@@ -169,6 +169,13 @@ TEST_F(RampConfig, TrailingBlanksAndCarriageReturns) {
             one_rejected("SWLI x 10 25 \n", "Missing CameraInterlace value (field 5)", ""));
 }
 
+TEST_F(RampConfig, LastLineWithoutLineEnd) {
+  ASSERT_EQ(read(std::string(good_swli) + "SWLI x 10 25 3 0 0.25 81 0 1"), 0);
+  EXPECT_EQ(capture.text(), one_rejected("SWLI x 10 25 3 0 0.25 81 0 1\n",
+                                         "Invalid CameraInterlace value 3 (field 5)",
+                                         "The CameraInterlace value must be 0 or 1\n"));
+}
+
 TEST_F(RampConfig, BoundaryValuesAreAccepted) {
   ASSERT_EQ(read("SWLI x 999.99 49999.99 1 99 9.99 3999.9 999.9 1.49999\n"
                  "PMI y 0 0.001 0 0 0.001 0 0 0\n"
