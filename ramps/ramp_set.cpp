@@ -1,10 +1,12 @@
 #include "ramps/ramp_set.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <system_error>
 
@@ -84,14 +86,20 @@ long long name_serial(const char *name) {
 
 // Sort key of the directory listing: small PMI ramps first, then the
 // scanning ramps by the length they cover.
-double sort_key(const rr_ramp &ramp, int board_type) {
-  const rr_ramp_hdr_t &h = ramp.hdr;
+double raw_sort_key(const rr_ramp_hdr_t &h, int board_type) {
   if (is_pmi_type(h.rampType))
     return h.nBuckets / 100.0;
   if (h.rampType == RR_TYPE_BTW)
     return h.scanLen;
   double scale = board_type == 7 ? 2.0 : 1.0;
   return scale * h.scanLen - 64.0 * scale * h.rampSlope / 1000.0;
+}
+
+// A file may hold a NaN length; it sorts last so the order stays a strict
+// weak order, which the sort relies on.
+double sort_key(const rr_ramp &ramp, int board_type) {
+  double key = raw_sort_key(ramp.hdr, board_type);
+  return std::isnan(key) ? std::numeric_limits<double>::infinity() : key;
 }
 
 // ---- The loader -------------------------------------------------------------

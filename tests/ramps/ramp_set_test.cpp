@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -285,6 +287,21 @@ TEST_F(RampSet, BoardType7DoublesTheScanningKey) {
   instr.instrBdType = 7;
   ASSERT_EQ(rr_get_ramp_info(&instr), 0);
   EXPECT_EQ(names(), (std::vector<std::string>{"a.b12345", "b.b12345"}));
+}
+
+TEST_F(RampSet, NanLengthsSortLast) {
+  rr_ramp_hdr_t h = swli_header();
+  for (int i = 0; i < 40; ++i) {
+    h.scanLen = i % 3 == 0 ? std::numeric_limits<float>::quiet_NaN() : float(40 - i);
+    add_ramp("r" + std::to_string(100 + i) + ".b12345", h);
+  }
+  ASSERT_EQ(rr_get_ramp_info(&instr), 0);
+  ASSERT_EQ(instr.ramps.ramp_count, 40);
+  for (int i = 1; i < 40; ++i) {
+    float a = ramp(i - 1).hdr.scanLen, b = ramp(i).hdr.scanLen;
+    EXPECT_TRUE(std::isnan(b) || (!std::isnan(a) && a <= b)) << i;
+  }
+  EXPECT_TRUE(std::isnan(ramp(39).hdr.scanLen));
 }
 
 TEST_F(RampSet, NoRampsDirectory) {
