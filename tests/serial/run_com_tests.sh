@@ -57,7 +57,7 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-for kind in quiet temp_controller metronics heid; do
+for kind in quiet temp_controller metronics heid wave_monitor; do
   "$sim" "$kind" --control --path-file "$work/$kind.path" >/dev/null &
   pids="$pids $!"
   tries=0
