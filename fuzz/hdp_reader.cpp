@@ -5,11 +5,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <random>
 #include <string>
 
 #include "base/hooks.h"
+#include "support/fuzz_input.h"
 #include "tool/hdp_reader.h"
 
 namespace {
@@ -18,34 +17,13 @@ namespace {
 // to keep every run quick.
 constexpr size_t kMaxInput = 1 << 20;
 
-int quiet(const char *, ...) {
-  return 0;
-}
-
-const std::string &scratch_path() {
-  static const std::string path = [] {
-    std::random_device rd;
-    auto p = std::filesystem::temp_directory_path() /
-             ("ferry-fuzz-hdp-" + std::to_string(rd()) + ".hdp");
-    return p.string();
-  }();
-  return path;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size > kMaxInput)
     return 0;
-  const std::string &path = scratch_path();
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (!f)
-    std::abort();
-  if (size && std::fwrite(data, 1, size, f) != size)
-    std::abort();
-  std::fclose(f);
+  const std::string &path = ferry::fuzz::write_scratch_input("hdp", data, size);
 
-  u_msg_hook = quiet;
   data_prefix prefix;
   data_header header;
   phase_matrix phase;

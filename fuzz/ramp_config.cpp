@@ -5,44 +5,23 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <random>
 #include <string>
 
 #include "base/hooks.h"
 #include "ramps/ramp_config.h"
+#include "support/fuzz_input.h"
 
 namespace {
 
 constexpr size_t kMaxInput = 64 * 1024;
-
-int quiet(const char *, ...) {
-  return 0;
-}
-
-const std::string &scratch_path() {
-  static const std::string path = [] {
-    std::random_device rd;
-    auto p = std::filesystem::temp_directory_path() /
-             ("ferry-fuzz-ramp-config-" + std::to_string(rd()) + ".cfg");
-    return p.string();
-  }();
-  return path;
-}
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size > kMaxInput)
     return 0;
-  const std::string &path = scratch_path();
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (!f)
-    return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
+  const std::string &path = ferry::fuzz::write_scratch_input("ramp-config", data, size);
 
-  u_msg_hook = quiet;
   rr_ramp_spec *specs = nullptr;
   int count = 0;
   u_err_t err = rr_read_ramp_config(path.c_str(), &specs, &count);

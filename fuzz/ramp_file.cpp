@@ -6,31 +6,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <random>
 #include <string>
 
 #include "base/hooks.h"
 #include "ramps/ramp_config.h"
 #include "ramps/ramp_file.h"
+#include "support/fuzz_input.h"
 
 namespace {
 
 constexpr size_t kMaxInput = 256 * 1024;
-
-int quiet(const char *, ...) {
-  return 0;
-}
-
-const std::string &scratch_path() {
-  static const std::string path = [] {
-    std::random_device rd;
-    auto p = std::filesystem::temp_directory_path() /
-             ("ferry-fuzz-ramp-file-" + std::to_string(rd()) + ".ramp");
-    return p.string();
-  }();
-  return path;
-}
 
 // A configuration line for a derived ramp of the given fraction of the
 // base's scan length.
@@ -52,14 +37,7 @@ rr_ramp_spec derived_spec(const rr_ramp_hdr_t &h, float fraction) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size > kMaxInput)
     return 0;
-  const std::string &path = scratch_path();
-  FILE *f = std::fopen(path.c_str(), "wb");
-  if (!f)
-    return 0;
-  std::fwrite(data, 1, size, f);
-  std::fclose(f);
-
-  u_msg_hook = quiet;
+  const std::string &path = ferry::fuzz::write_scratch_input("ramp-file", data, size);
   rr_ramp base{};
   if (rr_read_ramp_file(path.c_str(), &base.hdr, &base.samples) == 0) {
     rr_check_ramp_file(&base.hdr, "fuzz", 1, base.hdr.pztID, base.hdr.pztID);

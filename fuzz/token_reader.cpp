@@ -10,14 +10,11 @@
 #include "base/errors.h"
 #include "base/hooks.h"
 #include "base/token_reader.h"
+#include "support/fuzz_input.h"
 
 namespace {
 
 constexpr size_t kMaxInput = 16 * 1024;
-
-int quiet(const char *, ...) {
-  return 0;
-}
 
 constexpr sb_keyword keywords[] = {
     {",", 1}, {":", 2}, {"[", 3}, {"]", 4}, {"channel", 10}, {"scale", 12}, {"version", 11},
@@ -34,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::fwrite(data + 1, 1, size - 1, f);
   std::rewind(f);
 
-  u_msg_hook = quiet;
+  u_msg_hook = ferry::fuzz::quiet_messages;
   sb_set_keyword_table(keywords, sizeof keywords / sizeof keywords[0]);
   sb_report_begin("fuzz.cal", nullptr);
   unsigned order = data[0];

@@ -26,8 +26,11 @@ uint8_t xor_of(const uint8_t *begin, const uint8_t *end) {
 } // namespace
 
 std::vector<uint8_t> temp_data_answer(const std::string &text) {
-  std::vector<uint8_t> bytes{stx};
-  bytes.insert(bytes.end(), text.begin(), text.end());
+  std::vector<uint8_t> bytes;
+  bytes.reserve(text.size() + 3);
+  bytes.push_back(stx);
+  for (char c : text)
+    bytes.push_back(static_cast<uint8_t>(c));
   bytes.push_back(etx);
   bytes.push_back(xor_of(bytes.data() + 1, bytes.data() + bytes.size()));
   return bytes;
