@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the ramp configuration reader through a
 // temporary file (the reader takes a path). Every input must end in a
-// result code with the spec array handed over or nothing allocated.
+// result code with the ramp spec array handed over or nothing allocated.
 
 #include <cstdint>
 #include <cstdio>

@@ -266,7 +266,7 @@ u_err_t RampSetLoader::load_spec(int k, const rr_ramp_spec &spec) {
   return load_file(k, spec);
 }
 
-// Owner of the spec array the configuration reader hands over.
+// Owner of the ramp spec array the configuration reader hands over.
 struct SpecArray {
   rr_ramp_spec *specs = nullptr;
   int count = 0;
