@@ -13,6 +13,7 @@
 #include "base/files.h"
 #include "base/hooks.h"
 #include "datafile/matrix_sizes.h"
+#include "platform/memory.h"
 
 namespace {
 
@@ -210,6 +211,7 @@ u_err_t write_phase(const phase_matrix &m, uint32_t count, FILE *stream) {
   HookBuffer<uint32_t> copy(count);
   if (!copy)
     return ERR_NO_MEM;
+  plat_advise_large_buffer(copy.get(), size_t(count) * sizeof(uint32_t));
   const auto *src = reinterpret_cast<const uint32_t *>(m.matrix);
   std::transform(src, src + count, copy.get(), big_endian32);
   if (fwrite(copy.get(), sizeof(uint32_t), count, stream) != count)

@@ -10,6 +10,7 @@
 
 #include "base/hooks.h"
 #include "datafile/matrix_sizes.h"
+#include "platform/memory.h"
 
 namespace {
 
@@ -90,6 +91,7 @@ template <typename M> u_err_t alloc(M *m, bool zeroed) {
     }
     return ERR_NO_MEM;
   }
+  plat_advise_large_buffer(block, *count * sizeof(Sample<M>));
   m->matrix = static_cast<Sample<M> *>(block);
   m->size = static_cast<uint32_t>(*count);
   return ERR_NONE;

@@ -199,8 +199,11 @@ u_err_t RampSetLoader::load_derived(int k, const rr_ramp_spec &spec) {
     return 0;
   }
   rr_ramp &ramp = next();
-  std::snprintf(ramp.fileName, sizeof ramp.fileName, "+%.*s", int(sizeof ramp.fileName) - 2,
-                base.fileName);
+  // Built aside: the compiler cannot tell that the base and the new ramp are
+  // different rows of the table.
+  char name[sizeof ramp.fileName];
+  std::snprintf(name, sizeof name, "+%.*s", int(sizeof name) - 2, base.fileName);
+  std::memcpy(ramp.fileName, name, sizeof name);
   ramp.derived = 1;
   ++derived_;
   accept(spec.hide);
