@@ -160,9 +160,12 @@ SteadyClock::time_point deadline_after(uint32_t ms) {
   return SteadyClock::now() + std::chrono::milliseconds(plat_scaled_ms(ms));
 }
 
-// Waits until the driver's output queue is empty, a line error shows, or
-// the write time-out has passed twice over (a line held back by flow
-// control must not hold the caller for ever).
+// Waits until the driver's output queue is empty or a line error shows;
+// either ends the wait and the send stands on its write alone (a line error
+// is as likely a garbled incoming byte as anything about our bytes, and the
+// next read clears and judges it). Only a queue that is still not empty
+// when the write time-out has passed twice over (a line held back by flow
+// control must not hold the caller for ever) fails the send.
 bool wait_output_gone(sio_port *port, uint32_t count) {
   plat_serial_timeouts t{};
   plat_serial_get_timeouts(&port->port, &t);
@@ -172,11 +175,11 @@ bool wait_output_gone(sio_port *port, uint32_t count) {
   const auto deadline = deadline_after(static_cast<uint32_t>(std::min<uint64_t>(budget, INT_MAX)));
   for (;;) {
     uint32_t errors = 0, out_queue = 0;
+    // A status report that cannot be had tells nothing more about the
+    // bytes than the write did.
     if (!plat_serial_status(&port->port, &errors, nullptr, &out_queue))
-      return false;
-    if (errors != 0)
-      return false;
-    if (out_queue == 0)
+      return true;
+    if (errors != 0 || out_queue == 0)
       return true;
     if (SteadyClock::now() >= deadline)
       return false;
