@@ -189,13 +189,15 @@ u_err_t temp_comm_read(sio_port *link, char *text, int32_t type) {
     text[0] = '\0';
   if (!link)
     return ERR_NONE;
+  // The first byte is awaited whatever the type, so that an answer to a
+  // request of a type we do not know is taken off the line all the same.
+  uint8_t first = 0;
+  if (u_err_t err = read_first_byte(link, type, &first))
+    return err;
   if (type != TEMP_FRAME_WRITE && type != TEMP_FRAME_READ) {
     u_msg_hook("temp_comm_read: unknown response type %d\n", type);
     return ERR_TEMP_SENSOR_COMM;
   }
-  uint8_t first = 0;
-  if (u_err_t err = read_first_byte(link, type, &first))
-    return err;
   if (type == TEMP_FRAME_WRITE) {
     if (first != TEMP_NAK)
       return ERR_NONE;
