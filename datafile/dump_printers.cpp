@@ -254,7 +254,9 @@ extern "C" int32_t regions_dump(FILE *stream, const region_info *regions, int32_
 }
 
 extern "C" void coef_table_dump(FILE *stream, const coef_table *t) {
-  if (print_null_if_missing(stream, t))
+  // The table and fiducial printers have never printed a NULL line; a
+  // missing record prints nothing at all.
+  if (!t)
     return;
   u_msg_file(stream, "unity  = %6.0f\n", t->unity);
   for (int i = 0; i < COEF_TABLE_ROWS; ++i)
@@ -263,7 +265,7 @@ extern "C" void coef_table_dump(FILE *stream, const coef_table *t) {
 }
 
 extern "C" void fiducial_fit_dump(FILE *stream, const fiducial_fit *f) {
-  if (print_null_if_missing(stream, f))
+  if (!f)
     return;
   u_msg_file(stream, "Asin  = %g\n", f->Asin);
   u_msg_file(stream, "Acos  = %g\n", f->Acos);

@@ -4,8 +4,9 @@
 // byte dump, each written to a stream the caller names.
 //
 // Every line goes through u_msg_file (formatted print, then flush). A
-// missing record prints "NULL\n" and nothing else; a missing array (regions,
-// bytes) prints nothing.
+// missing record prints "NULL\n" and nothing else, except for the
+// coefficient table and the fiducial fit, which print nothing; a missing
+// array (regions, bytes) prints nothing.
 //
 // The records list the fields the printers show, in their order; the
 // meaning of the values belongs to the code that fills them.
