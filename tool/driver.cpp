@@ -1,6 +1,7 @@
 #include "tool/driver.h"
 
 #include <cstdio>
+#include <string>
 
 #include "base/errors.h"
 #include "base/files.h"
@@ -22,7 +23,25 @@ int usage() {
   return FERRYCVT_USAGE;
 }
 
+// A path as the later stages get it. An argument ends at its first zero
+// byte, but a path that starts with a UTF-16 byte-order mark is read in
+// 16-bit units up to a zero unit, which may lie past that byte; the copy
+// ends in enough zero bytes that such a reading always stops inside it.
+class PathArgument {
+public:
+  void assign(const char *arg) {
+    text_.assign(arg);
+    text_.append(3, '\0');
+  }
+  const char *c_str() const { return text_.c_str(); }
+
+private:
+  std::string text_;
+};
+
 struct Arguments {
+  PathArgument input_text;
+  PathArgument output_text;
   const char *input = nullptr;
   const char *output = nullptr;
   bool force = false;
@@ -40,9 +59,11 @@ bool parse_arguments(int argc, char **argv, Arguments *args) {
         return false;
       args->force = true;
     } else if (!args->input) {
-      args->input = arg;
+      args->input_text.assign(arg);
+      args->input = args->input_text.c_str();
     } else if (!args->output) {
-      args->output = arg;
+      args->output_text.assign(arg);
+      args->output = args->output_text.c_str();
     } else {
       return false;
     }
