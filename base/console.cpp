@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <memory>
 
 #include "base/console_internal.h"
 #include "base/hooks.h"
@@ -54,10 +53,6 @@ int saturate_to_int(double value) {
     return INT_MIN;
   return static_cast<int>(value);
 }
-
-struct FileCloser {
-  void operator()(FILE *f) const { std::fclose(f); }
-};
 
 } // namespace
 
@@ -148,7 +143,7 @@ extern "C" void u_print_system_error(uint32_t code) {
 }
 
 extern "C" void u_print_text_file(const char *path, const char *prefix) {
-  std::unique_ptr<FILE, FileCloser> file(plat_fopen(path, "r"));
+  ferry::UniqueFile file(plat_fopen(path, "r"));
   if (!file) {
     u_msg_hook("Cannot read file %s\n", path ? path : "");
     return;

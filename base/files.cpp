@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "base/files_internal.h"
 #include "base/hooks.h"
@@ -158,10 +157,7 @@ u_err_t try_candidate(const char *dir, const char *name, const char **found) {
 // ---------------------------------------------------------------------------
 // The size-limited log.
 
-struct FileCloser {
-  void operator()(FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<FILE, FileCloser>;
+using File = ferry::UniqueFile;
 
 constexpr size_t kPieceBytes = 512; // lines are read in pieces of 511 characters
 constexpr size_t kTempNameBytes = 4096;

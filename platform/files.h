@@ -48,4 +48,16 @@ void plat_fold_path_case(char *path);
 
 #ifdef __cplusplus
 }
+
+#include <memory>
+
+namespace ferry {
+
+// An open stream that is closed when it goes out of scope.
+struct FileCloser {
+  void operator()(FILE *f) const { std::fclose(f); }
+};
+using UniqueFile = std::unique_ptr<FILE, FileCloser>;
+
+} // namespace ferry
 #endif

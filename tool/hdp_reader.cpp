@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <span>
 
 #include "base/hooks.h"
@@ -268,10 +267,6 @@ void fill_header(const HdpFields &f, data_header *header) {
 // ---------------------------------------------------------------------------
 // Samples
 
-struct FileCloser {
-  void operator()(FILE *f) const { std::fclose(f); }
-};
-
 // Rows of samples read per request: large enough that the reads cost no
 // more than one big read, small enough to stay in the cache while they are
 // converted.
@@ -377,7 +372,7 @@ extern "C" u_err_t read_hdp_file(const char *path, data_prefix *prefix, data_hea
   std::memset(header, 0, sizeof *header);
   phase_matrix_init(phase);
 
-  std::unique_ptr<FILE, FileCloser> file(plat_fopen(path, "rb"));
+  ferry::UniqueFile file(plat_fopen(path, "rb"));
   if (!file)
     return ERR_CANT_OPEN_FILE;
   FILE *f = file.get();
