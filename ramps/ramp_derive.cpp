@@ -134,7 +134,11 @@ u_err_t rr_rescale_ramp(const rr_ramp_hdr_t *base_hdr, const uint16_t *base_samp
   new_hdr->sampleClkFreq = static_cast<float>(double(new_hdr->sampleClkFreq) * e);
   new_hdr->updateRate = trunc_to_int(65536.0 - 4000.0 / double(new_hdr->sampleClkFreq));
   new_hdr->scanLen = new_scan_len;
-  new_hdr->nBuckets = buckets(*new_hdr, sampled_rate(new_hdr->cameraRate, new_hdr->grabSkip));
+  // The span times the rate over the clock: the order of the operations
+  // decides where a truncation lands, so it stays the documented one.
+  double span_d = double(new_hdr->trigEndAddr) - double(new_hdr->trigStartAddr);
+  new_hdr->nBuckets = trunc_to_int(span_d * sampled_rate(new_hdr->cameraRate, new_hdr->grabSkip) /
+                                   (double(new_hdr->sampleClkFreq) * 1000.0));
   return 0;
 }
 

@@ -219,6 +219,28 @@ TEST_F(Derive, RescaleStaysInsideItsBuffers) {
   EXPECT_EQ(rr_rescale_ramp(&h, nullptr, &nh, small.data(), 5), ERR_INVALID_PARAM);
 }
 
+// The resampling's own header update, without the derivation's later
+// speed scaling: at the base's length the samples come back unchanged and
+// the bucket count is span x rate / (clock x 1000), truncated once. 580
+// samples at 50 frames/s and 1 kHz are 29 buckets; taking the span over the
+// clock first loses the last bit and truncates to 28.
+TEST(Rescale, SameLengthKeepsSamplesAndCountsBucketsInOneStep) {
+  rr_ramp_hdr_t h = swli_header(600);
+  h.trigStartAddr = 10;
+  h.trigEndAddr = 590;
+  h.sampleClkFreq = 1.0f;
+  h.cameraRate = 50.0f;
+  const auto s = linear_samples(600, 100, 3);
+  rr_ramp_hdr_t nh = h;
+  std::vector<uint16_t> out(600, 0);
+  ASSERT_EQ(rr_rescale_ramp(&h, s.data(), &nh, out.data(), h.scanLen), 0);
+  EXPECT_EQ(out, s);
+  EXPECT_EQ(nh.sampleClkFreq, 1.0f);
+  EXPECT_EQ(nh.updateRate, 61536);
+  EXPECT_EQ(nh.scanLen, h.scanLen);
+  EXPECT_EQ(nh.nBuckets, 29);
+}
+
 TEST_F(Derive, OutOfMemoryLeavesNothing) {
   spec.scanLen = 5;
   expect_no_leak_under_oom([&] { return rr_derive_ramp(&base.r, &out.r, &spec); },
