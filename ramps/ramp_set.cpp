@@ -42,9 +42,9 @@ u_err_t default_ramp_delete(sys_info *, int) {
 int default_ext_profile_supported(const sys_info *) {
   return 0;
 }
-u_err_t default_ext_profile_ramp(sys_info *, const rr_ramp_spec *, rr_ramp *, char *msg,
+u_err_t default_ext_profile_ramp(sys_info *, const rr_ramp_spec *spec, rr_ramp *, char *msg,
                                  size_t msg_size) {
-  std::snprintf(msg, msg_size, "Invalid external profile ramp name %s", "");
+  std::snprintf(msg, msg_size, "Invalid external profile ramp name %s", spec->fileName);
   return ERR_INVALID_PARAM;
 }
 

@@ -223,6 +223,20 @@ TEST_F(RampSet, ExternalProfileRamps) {
   EXPECT_EQ(names(), (std::vector<std::string>{"extprofile1", "+extprofile1"}));
 }
 
+// A board layer that supports external profile ramps but builds none names
+// the refused ramp in its reason.
+TEST_F(RampSet, DefaultExternalProfileOperationNamesTheRamp) {
+  rr_instr_ops ops{};
+  ops.ext_profile_supported = fake_ext_supported;
+  rr_set_instr_ops(&ops);
+  board.ext_supported = 1;
+  use_config("SWLI extprofile2 10 25 0 0 0.25 81 0 1\n");
+  EXPECT_EQ(rr_get_ramp_info(&instr), ERR_NO_RAMP_INFO);
+  EXPECT_NE(capture.text().find(
+                "Ramp config error: ramp 1: Invalid external profile ramp name extprofile2\n"),
+            std::string::npos);
+}
+
 TEST_F(RampSet, DirectoryModeFiltersAndSorts) {
   add_ramp("d10s81c25.b12345", swli_header());
   rr_ramp_hdr_t short_scan = swli_header();
