@@ -267,6 +267,32 @@ TEST(PhaseMove, RefusesEmptyFramesAndOriginsBeyondSixteenBits) {
   EXPECT_EQ(d.samples, numbered(w));
 }
 
+TEST(PhaseMove, ExtremeOffsetsAndFramesAreRefusedUnchanged) {
+  const window w{-32768, 32767, 3, 1};
+  DataSet d(w, numbered(w));
+  EXPECT_EQ(phase_matrix_move(&d.m, INT32_MAX, 0, INT32_MAX, INT32_MAX), ERR_BAD_PARAM);
+  EXPECT_EQ(phase_matrix_move(&d.m, INT32_MIN, INT32_MIN, 10, 10), ERR_BAD_PARAM);
+  EXPECT_EQ(phase_matrix_move(&d.m, 0, INT32_MIN, INT32_MAX, INT32_MAX), ERR_BAD_PARAM);
+  EXPECT_EQ(describe(d.current()), describe(w));
+  EXPECT_EQ(d.samples, numbered(w));
+  // The same window fully inside a frame that reaches it moves normally.
+  EXPECT_EQ(phase_matrix_move(&d.m, 65532, -32767, 32767, 10), 0);
+  EXPECT_EQ(describe(d.current()), describe({32764, 0, 3, 1}));
+  EXPECT_EQ(d.samples, (std::vector<int32_t>{1, 2, 3}));
+}
+
+TEST(PhaseMirrorAt, OriginsBeyondSixteenBitsAreRefusedUnchanged) {
+  // Inside a frame this wide the mirrored window would start near column
+  // 2e9, which no window origin can hold.
+  const window w{-32768, 0, 3, 2};
+  DataSet d(w, numbered(w));
+  EXPECT_EQ(phase_matrix_mirror_x_at(&d.m, 1e9, INT32_MAX), ERR_BAD_PARAM);
+  EXPECT_EQ(phase_matrix_flip_y_at(&d.m, 1e9, INT32_MAX), ERR_BAD_PARAM);
+  EXPECT_EQ(phase_matrix_mirror_x_at(&d.m, -1e9, INT32_MAX), ERR_BAD_PARAM);
+  EXPECT_EQ(describe(d.current()), describe(w));
+  EXPECT_EQ(d.samples, numbered(w));
+}
+
 TEST(PhaseMirror, ReversesEveryRow) {
   DataSet d({5, 5, 3, 2}, {1, 2, 3, 4, 5, 6});
   EXPECT_EQ(phase_matrix_mirror_x(&d.m), 0);
