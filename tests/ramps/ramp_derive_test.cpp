@@ -51,6 +51,65 @@ TEST_F(Derive, SameScanLengthCopiesTheSamples) {
   EXPECT_EQ(capture.text(), "");
 }
 
+// The resampling written out step by step on plain vectors, for bases whose
+// central part and tail stay inside the samples: the implementation under
+// test must give the same bytes.
+std::vector<uint16_t> reference_rescale(const rr_ramp_hdr_t &h, const std::vector<uint16_t> &s,
+                                        float new_len) {
+  const double offset = h.offset;
+  const int t_start = h.trigStartAddr, t_end = h.trigEndAddr, n_points = h.nPoints;
+  std::vector<uint16_t> out(s);
+  out.resize(size_t(n_points) + 2);
+  const double r = double(new_len) / double(h.scanLen);
+  const int span = t_end - t_start;
+  const int first = int((1 - r) * span / 2) + t_start;
+  const int last = int((1 + r) * span / 2) + t_start;
+  const double k = (s.at(size_t(t_start)) - offset) / (s.at(size_t(first)) - offset);
+  for (int j = 0; j < t_start; ++j)
+    out.at(size_t(j)) = uint16_t(uint16_t(int((s.at(size_t(j)) - offset) / k)) + int(offset));
+  const int tail = n_points - t_end;
+  const double e = double(t_end + tail - t_start) / double(last + tail - first);
+  const int n = int(e);
+  const double frac = e - n;
+  double v = s.at(size_t(first)), sum = 0;
+  int p = 0;
+  for (int i = first; i < last + tail; ++i) {
+    const double step = (double(s.at(size_t(i) + 1)) - double(s.at(size_t(i)))) / e;
+    for (int m = 0; m < n; ++m) {
+      out.at(size_t(t_start + p)) = uint16_t(int(v));
+      v += step;
+      ++p;
+    }
+    sum += frac;
+    if (sum > 1) {
+      const int previous = out.at(size_t(t_start + p - 1));
+      out.at(size_t(t_start + p)) = uint16_t((previous + uint16_t(int(v))) / 2);
+      v += step;
+      ++p;
+      sum -= 1;
+    }
+  }
+  if (sum > 0.5)
+    out.at(size_t(t_start + p)) = uint16_t(int(v));
+  out.resize(size_t(n_points));
+  return out;
+}
+
+TEST(Rescale, MatchesTheStepByStepResamplingOfACurvedScan) {
+  rr_ramp_hdr_t h = swli_header(1000);
+  h.offset = 500;
+  std::vector<uint16_t> s(1000);
+  for (size_t i = 0; i < s.size(); ++i)
+    s[i] = uint16_t(2000 + 30 * double(i) + 0.02 * double(i) * double(i));
+  for (float len : {5.0f, 3.0f, 7.5f, 9.0f, 2.2f}) {
+    SCOPED_TRACE(len);
+    rr_ramp_hdr_t nh = h;
+    std::vector<uint16_t> out(s);
+    ASSERT_EQ(rr_rescale_ramp(&h, s.data(), &nh, out.data(), len), 0);
+    EXPECT_EQ(out, reference_rescale(h, s, len));
+  }
+}
+
 TEST_F(Derive, HalfLengthStretchesTheCentralHalf) {
   spec.scanLen = h.scanLen / 2;
   ASSERT_EQ(rr_derive_ramp(&base.r, &out.r, &spec), 0);
