@@ -1,6 +1,7 @@
 #include "base/token_reader.h"
 
 #include <cctype>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -196,8 +197,10 @@ int sb_read_keyword(FILE *file, int *status) {
 int sb_read_int(FILE *file, int *status, int minimum, int maximum) {
   if (*status)
     return 0;
-  int n = 0;
-  int got = std::fscanf(file, " \t%d", &n);
+  // Read wide: a number beyond the int range must not wrap into the range
+  // (4294967297 read as 1). It saturates instead, like strtol.
+  long long wide = 0;
+  int got = std::fscanf(file, " \t%lld", &wide);
   if (got == EOF) {
     *status = ERR_EOF;
     return 0;
@@ -206,6 +209,7 @@ int sb_read_int(FILE *file, int *status, int minimum, int maximum) {
     *status = ERR_SB_CALFILE_SYNTAX;
     return 0;
   }
+  int n = wide > INT_MAX ? INT_MAX : wide < INT_MIN ? INT_MIN : int(wide);
   if (minimum <= n && n <= maximum)
     return n;
   sb_report("%d out of range [%d,%d]", n, minimum, maximum);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -193,6 +194,22 @@ TEST_F(TokenReader, IntegersAndTheirRange) {
   status = 0;
   EXPECT_EQ(sb_read_int(empty.get(), &status, 0, 1), 0);
   EXPECT_EQ(status, ERR_EOF);
+}
+
+// A number beyond the int range saturates; it never wraps into the range.
+TEST_F(TokenReader, IntegersBeyondTheIntRangeSaturate) {
+  File f = stream_of("4294967297 -4294967297 99999999999");
+  EXPECT_EQ(sb_read_int(f.get(), &status, 0, 10), 0);
+  EXPECT_EQ(status, ERR_SB_CALFILE_VALUE_RANGE);
+  status = 0;
+  EXPECT_EQ(sb_read_int(f.get(), &status, -10, 10), 0);
+  EXPECT_EQ(status, ERR_SB_CALFILE_VALUE_RANGE);
+  status = 0;
+  EXPECT_EQ(sb_read_int(f.get(), &status, 0, INT_MAX), INT_MAX);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(capture.text(), "Error(s) reading system calibration file \"sys.cal\":\n"
+                            "2147483647 out of range [0,10]\n"
+                            "-2147483648 out of range [-10,10]\n");
 }
 
 TEST_F(TokenReader, RealRangeEndsOpenAndClosed) {
