@@ -368,6 +368,8 @@ u_err_t convert(FILE *f, std::span<const uint8_t> packed, const char *path, data
 
 extern "C" u_err_t read_hdp_file(const char *path, data_prefix *prefix, data_header *header,
                                  phase_matrix *phase) {
+  if (!prefix || !header || !phase)
+    return ERR_INVALID_PARAM;
   std::memset(prefix, 0, sizeof *prefix);
   std::memset(header, 0, sizeof *header);
   phase_matrix_init(phase);
@@ -399,8 +401,10 @@ extern "C" u_err_t read_hdp_file(const char *path, data_prefix *prefix, data_hea
 // ---------------------------------------------------------------------------
 // Texts
 
+// The text operations leave a missing text alone.
+
 extern "C" void clean_printable(char *text) {
-  for (; *text; ++text)
+  for (; text && *text; ++text)
     if (static_cast<unsigned char>(*text) < 0x20 || static_cast<unsigned char>(*text) > 0x7E)
       *text = ' ';
 }
@@ -412,6 +416,8 @@ bool is_blank(char c) {
 } // namespace
 
 extern "C" int trim_blanks(char *text) {
+  if (!text)
+    return 0;
   size_t len = std::strlen(text);
   size_t start = 0;
   while (start < len && is_blank(text[start]))
@@ -425,7 +431,7 @@ extern "C" int trim_blanks(char *text) {
 }
 
 extern "C" void to_upper_text(char *text) {
-  for (; *text; ++text)
+  for (; text && *text; ++text)
     if (*text >= 'a' && *text <= 'z')
       *text = static_cast<char>(*text - 'a' + 'A');
 }

@@ -13,13 +13,15 @@ extern "C" {
 #endif
 
 // Fills the prefix record (cleared), the header record and the phase matrix
-// from the HDP file at path (a byte path, opened as it is).
+// from the HDP file at path (a byte path, opened as it is). A missing
+// record is ERR_INVALID_PARAM.
 u_err_t read_hdp_file(const char *path, data_prefix *prefix, data_header *header,
                       phase_matrix *phase);
 
 // Seconds since 1970 of a DD-MON-YYYY/HH:MM:SS text (local time), or -1.
 int64_t parse_hdp_date(const char *text);
 
+// The text operations work in place and leave a null text alone.
 // Every byte outside 0x20..0x7E becomes a blank.
 void clean_printable(char *text);
 // Removes leading and trailing blanks, tabs and newlines; returns how many.

@@ -286,6 +286,15 @@ TEST_F(HdpReader, BytesAfterTheSamplesAreIgnored) {
   EXPECT_EQ(row(1), (std::vector<int32_t>{8, 16, 24}));
 }
 
+TEST_F(HdpReader, MissingRecordsAreRefusedBeforeTheFileIsOpened) {
+  write_file(path, hdp_file(HdpSpec{}));
+  EXPECT_EQ(read_hdp_file(path.c_str(), nullptr, &header, &phase), ERR_INVALID_PARAM);
+  EXPECT_EQ(read_hdp_file(path.c_str(), &prefix, nullptr, &phase), ERR_INVALID_PARAM);
+  EXPECT_EQ(read_hdp_file(path.c_str(), &prefix, &header, nullptr), ERR_INVALID_PARAM);
+  EXPECT_EQ(phase.matrix, nullptr);
+  EXPECT_EQ(read_hdp_file(nullptr, &prefix, &header, &phase), ERR_CANT_OPEN_FILE);
+}
+
 TEST_F(HdpReader, RecordsAreClearedFirst) {
   std::memset(&prefix, 0xAB, sizeof prefix);
   std::memset(&header, 0xAB, sizeof header);

@@ -98,4 +98,11 @@ TEST(HdpText, ToUpperText) {
   EXPECT_STREQ(text, "JAN FEB 1-Z\xE9");
 }
 
+TEST(HdpText, AMissingTextIsLeftAlone) {
+  clean_printable(nullptr);
+  to_upper_text(nullptr);
+  EXPECT_EQ(trim_blanks(nullptr), 0);
+  EXPECT_EQ(parse_hdp_date(nullptr), -1);
+}
+
 } // namespace
