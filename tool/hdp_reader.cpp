@@ -224,11 +224,17 @@ int span_length(std::span<const char> text) {
   return static_cast<int>(nul ? static_cast<const char *>(nul) - text.data() : text.size());
 }
 
+// The text of a span, up to its NUL or its end, as a NUL-ended text in out
+// (cut to fit, should a span be longer than out allows).
+template <size_t N> void copy_span_text(std::span<const char> text, char (&out)[N]) {
+  const size_t n = std::min(static_cast<size_t>(span_length(text)), N - 1);
+  std::memcpy(out, text.data(), n);
+  out[n] = '\0';
+}
+
 void fill_name(std::span<const char> text, data_header *header) {
-  char work[82];
-  int n = span_length(text);
-  std::memcpy(work, text.data(), static_cast<size_t>(n));
-  work[n] = '\0';
+  char work[sizeof HdpHeader2::text_at_41 + 1];
+  copy_span_text(text, work);
   clean_printable(work);
   trim_blanks(work);
   constexpr size_t field = sizeof header->text_at_258;
@@ -238,9 +244,7 @@ void fill_name(std::span<const char> text, data_header *header) {
 
 int32_t timestamp_of(std::span<const char> date) {
   char text[sizeof HdpHeader2::date_text + 1];
-  int n = span_length(date);
-  std::memcpy(text, date.data(), static_cast<size_t>(n));
-  text[n] = '\0';
+  copy_span_text(date, text);
   int64_t t = parse_hdp_date(text);
   return t < 0 || t > INT32_MAX ? 0 : static_cast<int32_t>(t);
 }
