@@ -253,14 +253,16 @@ void phase_matrix_row_table(const phase_matrix *m, const window *sub, int32_t **
 }
 
 // Exchanging whole rows gives the same result as swapping column by column,
-// at the cost of one pass over the buffer.
+// at the cost of one pass over the buffer. The rows of the own window lie
+// width samples apart, so they are found by arithmetic rather than through
+// a table of 32768 pointers: that table would take 256 KiB of the stack of
+// whatever thread of the host calls us.
 void phase_matrix_flip_y(phase_matrix *m) {
   if (!m || m->height < 2 || m->width <= 0 || !holds_window(*m))
     return;
-  int32_t *rows[MATRIX_MAX_ROWS];
-  phase_matrix_row_table(m, nullptr, rows);
+  const ptrdiff_t stride = m->width;
   for (int i = 0, j = m->height - 1; i < j; ++i, --j)
-    std::swap_ranges(rows[i], rows[i] + m->width, rows[j]);
+    std::swap_ranges(m->matrix + i * stride, m->matrix + (i + 1) * stride, m->matrix + j * stride);
 }
 
 uint16_t *matrix16_address(const matrix16 *m, int16_t x, int16_t y) {

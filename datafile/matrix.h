@@ -19,8 +19,7 @@ extern "C" {
 // operations that must invent a sample write exactly this value.
 #define PHASE_INVALID ((int32_t)0x7FFFFFF8)
 
-// Room of the row tables that the flip and the geometry operations keep on
-// the stack: every height a signed 16-bit window can have.
+// Rows a row table needs for every height a signed 16-bit window can have.
 enum { MATRIX_MAX_ROWS = 32768 };
 
 typedef struct window {
