@@ -1,4 +1,5 @@
 #include "datafile/dump_printers.h"
+#include "datafile/dump_support.h"
 
 #include <algorithm>
 #include <array>
@@ -13,12 +14,7 @@
 namespace {
 
 // The printers of single records all start the same way.
-template <typename Record> bool print_null_if_missing(FILE *stream, const Record *r) {
-  if (r)
-    return false;
-  u_msg_file(stream, "NULL\n");
-  return true;
-}
+using ferry::print_null_if_missing;
 
 // A name from a table indexed by a code, "unknown" outside it.
 const char *name_or_unknown(std::span<const char *const> names, int32_t code) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "base/console.h"
+#include "datafile/dump_support.h"
 #include "datafile/matrix.h"
 
 namespace {
@@ -49,10 +50,8 @@ void print_bracketed_window(FILE *stream, const char *name, const window &w) {
 // The checksum line covers the window's samples; a window the buffer does
 // not hold is not read.
 template <typename M> void print_sample_matrix(FILE *stream, const M *m) {
-  if (!m) {
-    u_msg_file(stream, "NULL\n");
+  if (ferry::print_null_if_missing(stream, m))
     return;
-  }
   u_msg_file(stream, "size   = %d\n", static_cast<int>(m->size));
   print_window(stream, m->x, m->y, m->width, m->height);
   u_msg_file(stream, "matrix = 0x%8.8X\n", address_bits(m->matrix));
@@ -102,10 +101,8 @@ void matrix32_dump(FILE *stream, const matrix32 *m) {
 }
 
 void mask_matrix_dump(FILE *stream, const mask_matrix *m) {
-  if (!m) {
-    u_msg_file(stream, "NULL\n");
+  if (ferry::print_null_if_missing(stream, m))
     return;
-  }
   u_msg_file(stream, "size = %d\n", static_cast<int>(m->size));
   print_window(stream, m->x, m->y, m->width, m->height);
   u_msg_file(stream, "matrix = 0x%8.8X\n", address_bits(m->matrix));
@@ -113,10 +110,8 @@ void mask_matrix_dump(FILE *stream, const mask_matrix *m) {
 }
 
 void bucket_matrix_dump(FILE *stream, const bucket_matrix *b) {
-  if (!b) {
-    u_msg_file(stream, "NULL\n");
+  if (ferry::print_null_if_missing(stream, b))
     return;
-  }
   u_msg_file(stream, "alloc_size       = %d\n", b->alloc_size);
   print_bracketed_window(stream, "alloc_win", b->alloc_win);
   u_msg_file(stream, "alloc_blocks     = %d\n", b->alloc_blocks);
