@@ -134,6 +134,8 @@ private:
   u_err_t load_ext_profile(int k, const rr_ramp_spec &spec);
   u_err_t load_derived(int k, const rr_ramp_spec &spec);
   u_err_t load_file(int k, const rr_ramp_spec &spec);
+  enum class ReadOutcome { loaded, rejected, out_of_memory };
+  ReadOutcome read_checked_ramp(const char *name, const char *read_failure_format);
   void accept(int32_t hide);
   rr_ramp &next() { return table_[size_t(count_)]; }
   // Forgets a rejected entry and whatever it got.
@@ -210,6 +212,29 @@ u_err_t RampSetLoader::load_derived(int k, const rr_ramp_spec &spec) {
   return 0;
 }
 
+// Reads a ramp data file of the ramps directory into the next row and checks
+// it against the instrument. A read failure is reported with the caller's
+// format (name, error name); a rejected row is given back.
+RampSetLoader::ReadOutcome RampSetLoader::read_checked_ramp(const char *name,
+                                                            const char *read_failure_format) {
+  char path[path_size];
+  join_path(path, dir_, name);
+  rr_ramp &ramp = next();
+  u_err_t err = rr_read_ramp_file(path, &ramp.hdr, &ramp.samples);
+  if (err) {
+    discard();
+    if (err == ERR_NO_MEM)
+      return ReadOutcome::out_of_memory;
+    u_msg_hook(read_failure_format, name, u_error_name(err));
+    return ReadOutcome::rejected;
+  }
+  if (rr_check_ramp_file(&ramp.hdr, name, instr_.instrBdType, pifoc_serial_, pzt_serial_) != 0) {
+    discard();
+    return ReadOutcome::rejected;
+  }
+  return ReadOutcome::loaded;
+}
+
 u_err_t RampSetLoader::load_file(int k, const rr_ramp_spec &spec) {
   char name[RR_FILE_NAME_MAX + 16];
   std::snprintf(name, sizeof name, "%s", spec.fileName);
@@ -219,21 +244,15 @@ u_err_t RampSetLoader::load_file(int k, const rr_ramp_spec &spec) {
     std::snprintf(name + len - 1, sizeof name - (len - 1), "%d", serial);
   }
   base_ = -1;
-  char path[path_size];
-  join_path(path, dir_, name);
+  switch (read_checked_ramp(name, "Ramp config error reading ramp data file \"%s\": %s\n")) {
+  case ReadOutcome::out_of_memory:
+    return ERR_NO_MEM;
+  case ReadOutcome::rejected:
+    return 0;
+  case ReadOutcome::loaded:
+    break;
+  }
   rr_ramp &ramp = next();
-  u_err_t err = rr_read_ramp_file(path, &ramp.hdr, &ramp.samples);
-  if (err) {
-    discard();
-    if (err == ERR_NO_MEM)
-      return err;
-    u_msg_hook("Ramp config error reading ramp data file \"%s\": %s\n", name, u_error_name(err));
-    return 0;
-  }
-  if (rr_check_ramp_file(&ramp.hdr, name, instr_.instrBdType, pifoc_serial_, pzt_serial_) != 0) {
-    discard();
-    return 0;
-  }
   if (rr_check_ramp_spec(&spec, &ramp) != 0) {
     u_msg_hook("Ramp config error: values not consistent with ramp data file \"%s\"\n", name);
     discard();
@@ -354,22 +373,12 @@ u_err_t RampSetLoader::load_directory() {
   names.sort();
 
   for (int i = 0; i < names.count() && count_ < RR_MAX_RAMPS; ++i) {
-    char path[path_size];
-    join_path(path, dir_, names[i]);
+    ReadOutcome outcome = read_checked_ramp(names[i], "Error reading ramp data file \"%s\": %s\n");
+    if (outcome == ReadOutcome::out_of_memory)
+      return ERR_NO_MEM;
+    if (outcome == ReadOutcome::rejected)
+      continue;
     rr_ramp &ramp = next();
-    u_err_t err = rr_read_ramp_file(path, &ramp.hdr, &ramp.samples);
-    if (err) {
-      discard();
-      if (err == ERR_NO_MEM)
-        return err;
-      u_msg_hook("Error reading ramp data file \"%s\": %s\n", names[i], u_error_name(err));
-      continue;
-    }
-    if (rr_check_ramp_file(&ramp.hdr, names[i], instr_.instrBdType, pifoc_serial_, pzt_serial_) !=
-        0) {
-      discard();
-      continue;
-    }
     std::snprintf(ramp.fileName, sizeof ramp.fileName, "%s", names[i]);
     u_msg_hook("Loaded ramp file \"%s\"\n", names[i]);
     ++loaded_;
