@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include "base/sys_info_board.h"
+#include "base/sys_info_can.h"
 #include "base/sys_info_ramps.h"
 #include "base/sys_info_serial.h"
 
@@ -25,6 +27,8 @@ typedef struct sys_info {
   int32_t sys_type2;
   sys_info_ramps ramps;
   sys_info_serial serial;
+  sys_info_board board;
+  sys_info_can can;
 } sys_info;
 
 // The process's instrument records, cleared at start.

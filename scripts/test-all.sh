@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: the native
-# build, the address+undefined-behaviour sanitizer build, and the Windows
-# cross build under Wine. Fails when any build or test fails.
+# build, the address+undefined-behaviour sanitizer build, the thread
+# sanitizer build of the threaded suites, and the Windows cross build under
+# Wine. Fails when any build or test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +14,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1
 
 presets=("$@")
-((${#presets[@]})) || presets=(native asan windows)
+((${#presets[@]})) || presets=(native asan tsan windows)
 
 if [[ " ${presets[*]} " == *" windows "* ]] && [ ! -d "$WINEPREFIX" ]; then
   echo "== Preparing the Wine prefix"

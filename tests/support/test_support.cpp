@@ -84,6 +84,8 @@ void counting_free(void *block) {
   std::free(block);
 }
 
+// Library threads may print while a test reads: every access takes the lock.
+std::mutex capture_lock;
 std::string captured;
 std::vector<std::string> captured_calls;
 
@@ -98,6 +100,7 @@ int capture_hook(const char *format, ...) {
   if (n > 0)
     std::vsnprintf(piece.data(), piece.size() + 1, format, args);
   va_end(args);
+  std::lock_guard guard(capture_lock);
   captured += piece;
   captured_calls.push_back(piece);
   return 0;
@@ -154,8 +157,7 @@ bool FailingAllocator::failed() const {
 }
 
 long expect_no_leak_under_oom(const std::function<u_err_t()> &op,
-                              const std::function<void()> &cleanup,
-                              std::vector<u_err_t> allowed) {
+                              const std::function<void()> &cleanup, std::vector<u_err_t> allowed) {
   FailingAllocator alloc;
   alloc.never_fail();
   u_err_t clean = op();
@@ -187,16 +189,24 @@ long expect_no_leak_under_oom(const std::function<u_err_t()> &op,
 
 MessageCapture::MessageCapture() {
   saved_hook = u_msg_hook;
-  captured.clear();
-  captured_calls.clear();
+  clear();
   u_msg_hook = capture_hook;
 }
 
-MessageCapture::~MessageCapture() { u_msg_hook = saved_hook; }
+MessageCapture::~MessageCapture() {
+  u_msg_hook = saved_hook;
+}
 
-const std::string &MessageCapture::text() const { return captured; }
-std::vector<std::string> MessageCapture::calls() const { return captured_calls; }
+std::string MessageCapture::text() const {
+  std::lock_guard guard(capture_lock);
+  return captured;
+}
+std::vector<std::string> MessageCapture::calls() const {
+  std::lock_guard guard(capture_lock);
+  return captured_calls;
+}
 void MessageCapture::clear() {
+  std::lock_guard guard(capture_lock);
   captured.clear();
   captured_calls.clear();
 }
@@ -206,8 +216,8 @@ TempDir::TempDir() {
   std::random_device rd;
   auto base = std::filesystem::temp_directory_path();
   for (;;) {
-    auto candidate = base / ("ferry-test-" + std::to_string(rd()) + "-" +
-                             std::to_string(counter.fetch_add(1)));
+    auto candidate =
+        base / ("ferry-test-" + std::to_string(rd()) + "-" + std::to_string(counter.fetch_add(1)));
     if (std::filesystem::create_directory(candidate)) {
       path_ = candidate;
       break;
@@ -222,7 +232,8 @@ TempDir::~TempDir() {
 
 void write_file(const std::string &path, const std::vector<uint8_t> &bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char *>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 void write_text(const std::string &path, const std::string &text) {
@@ -232,7 +243,8 @@ void write_text(const std::string &path, const std::string &text) {
 
 std::vector<uint8_t> read_file(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
 }
 
 std::string read_text(const std::string &path) {
@@ -266,6 +278,8 @@ ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name) {
   plat_setenv(name, value);
 }
 
-ScopedEnv::~ScopedEnv() { plat_setenv(name_.c_str(), had_value_ ? old_value_.c_str() : nullptr); }
+ScopedEnv::~ScopedEnv() {
+  plat_setenv(name_.c_str(), had_value_ ? old_value_.c_str() : nullptr);
+}
 
 } // namespace ferry::test

@@ -25,9 +25,9 @@ public:
 
   void fail_at(long n, bool sticky = false);
   void never_fail() { fail_at(0); }
-  long allocations() const;   // allocation requests seen so far
-  long live_blocks() const;   // blocks taken through the hooks, not yet freed
-  bool failed() const;        // whether a request was refused
+  long allocations() const; // allocation requests seen so far
+  long live_blocks() const; // blocks taken through the hooks, not yet freed
+  bool failed() const;      // whether a request was refused
 };
 
 // Runs op with the n-th allocation failing, for n = 1, 2, ... until op makes
@@ -46,7 +46,8 @@ public:
   ~MessageCapture();
   MessageCapture(const MessageCapture &) = delete;
   MessageCapture &operator=(const MessageCapture &) = delete;
-  const std::string &text() const;
+  // Copies, safe while library threads print.
+  std::string text() const;
   std::vector<std::string> calls() const; // one entry per hook call
   void clear();
 };

@@ -1,0 +1,53 @@
+#pragma once
+// Dynamic library facility: the closed libraries of the instrument half are
+// loaded at run time, by the Windows file name the library knows them by,
+// and bound entry point by entry point.
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct plat_dynlib plat_dynlib;
+
+// The folder libraries are loaded from, by full path, or null (the default)
+// for the system's own search. When nothing was set, the environment
+// variable FERRY_LIBRARY_DIR gives it. Tests and hosts set it before they
+// bind a library.
+void plat_set_library_dir(const char *dir);
+
+// The system's file name of a library known by its Windows file name: the
+// name itself on Windows, "libX.so" for "X.dll" on POSIX. False when it
+// does not fit the buffer.
+bool plat_library_file_name(const char *dll_name, char *buffer, size_t bytes);
+
+// Loads the library known by its Windows file name (see above), from the
+// library folder when one is set. Null on failure, with the reason kept for
+// plat_dynlib_error_text.
+plat_dynlib *plat_dynlib_load(const char *dll_name);
+// The entry point of that name, or null (the reason kept as above).
+void *plat_dynlib_symbol(plat_dynlib *lib, const char *name);
+// Unloads the library; null is ignored.
+void plat_dynlib_unload(plat_dynlib *lib);
+
+// Why the calling thread's last load or lookup failed: the system's error
+// number in decimal on Windows, the loader's own text on POSIX, which has no
+// error numbers for it.
+void plat_dynlib_error_text(char *buffer, size_t bytes);
+
+// Full path of the loaded module of a library known by its Windows file
+// name. False when the library is not loaded in the process.
+bool plat_loaded_library_path(const char *dll_name, char *buffer, size_t bytes);
+
+// The file version of a library file as four 16-bit parts, most significant
+// first: the version resource's fixed file version on Windows, the numbers
+// after ".so." of the file's real name on POSIX (libX.so.2.7.0 is 2.7.0.0).
+// False when the file carries none.
+bool plat_file_version(const char *path, uint16_t parts[4]);
+
+#ifdef __cplusplus
+}
+#endif
