@@ -64,13 +64,13 @@ struct Control {
   std::condition_variable test_returned;
   dev_info entries[DEV_MAX_DEVICES];
   int32_t count = 0;
+  // The device the worker found, until a caller takes it (or it goes).
   int32_t ready_type = 0;
   int32_t ready_index = -1;
   int32_t busy_index = -1; // entry whose test runs on the worker now
 
   std::atomic<int32_t> wanted_mask{0};
   std::atomic<bool> no_wait{false};
-  std::atomic<bool> nothing_watched{false};
   std::atomic<int> live_workers{0};
 };
 
@@ -96,10 +96,29 @@ int32_t setup_error() {
   return 0;
 }
 
-void set_ready(Control &c, int32_t type, int32_t index) {
+void forget_ready(Control &c) {
+  c.ready_type = 0;
+  c.ready_index = -1;
+}
+
+// An entry whose test a pass runs for mask.
+bool watched(const dev_info &entry, int32_t mask) {
+  return entry.state == DEV_STATE_IN_USE && entry.event_state == DEV_EVENT_WATCHED &&
+         (entry.type & mask) && entry.test;
+}
+
+bool anything_watched(Control &c, int32_t mask) {
   std::lock_guard guard(c.table);
-  c.ready_type = type;
-  c.ready_index = index;
+  for (const dev_info &entry : c.entries)
+    if (watched(entry, mask))
+      return true;
+  return false;
+}
+
+// A found device that no caller has taken yet and that this one wants.
+bool ready_waiting(Control &c, int32_t mask) {
+  std::lock_guard guard(c.table);
+  return c.ready_index >= 0 && (c.ready_type & mask);
 }
 
 // The first entry in use that holds handle, or -1.
@@ -137,8 +156,7 @@ void clear_table(Control &c) {
   for (dev_info &entry : c.entries)
     Control::free_entry(entry);
   c.count = 0;
-  c.ready_type = 0;
-  c.ready_index = -1;
+  forget_ready(c);
 }
 
 // --- the worker ---
@@ -152,8 +170,7 @@ Probe probe(Control &c, int index, int32_t mask) {
   {
     std::lock_guard guard(c.table);
     entry = c.entries[index];
-    if (entry.state != DEV_STATE_IN_USE || entry.event_state != DEV_EVENT_WATCHED ||
-        !(entry.type & mask) || !entry.test)
+    if (!watched(entry, mask))
       return Probe::skipped;
     c.busy_index = index;
   }
@@ -181,6 +198,12 @@ bool stop_requested(Worker &w) {
 // cycle, or there is no point in another pass.
 void scan(Control &c, Worker &w) {
   const int32_t mask = c.wanted_mask.load();
+  // Found for a caller that gave up waiting for this thread: it goes to
+  // this caller, not lost.
+  if (ready_waiting(c, mask)) {
+    plat_event_set(w.events[DONE1]);
+    return;
+  }
   for (;;) {
     int tests = 0;
     for (int i = 0; i < DEV_MAX_DEVICES; ++i) {
@@ -198,8 +221,7 @@ void scan(Control &c, Worker &w) {
       return;
     }
     if (tests == 0) {
-      // Nothing here can ever become ready: the caller need not wait.
-      c.nothing_watched.store(true);
+      // Nothing here can become ready: answer the caller at once.
       plat_event_set(w.events[DONE1]);
       return;
     }
@@ -214,7 +236,6 @@ void worker_main(void *arg) {
   on_worker = true;
   while (plat_event_wait(w->events[START], PLAT_WAIT_FOREVER) == PLAT_WAIT_SIGNALLED &&
          !w->quit.load()) {
-    set_ready(c, 0, -1);
     scan(c, *w);
     if (plat_event_wait(w->events[STOP], PLAT_WAIT_FOREVER) != PLAT_WAIT_SIGNALLED ||
         w->quit.load())
@@ -283,14 +304,15 @@ bool create_events(Control &c) {
 
 // --- the caller's side ---
 
-bool take_ready(Control &c, dev_record *device, int32_t *type) {
+bool take_ready(Control &c, int32_t mask, dev_record *device, int32_t *type) {
   std::lock_guard guard(c.table);
-  if (c.ready_index < 0)
+  if (c.ready_index < 0 || !(c.ready_type & mask))
     return false;
   const dev_info &entry = c.entries[c.ready_index];
   if (device)
     *device = dev_record{entry.handle, entry.state, entry.type, entry.owner};
   *type = c.ready_type;
+  forget_ready(c);
   return true;
 }
 
@@ -299,21 +321,22 @@ enum class Cycle { ready, nothing, again, setup_error };
 // One cycle of the handshake. The ready device is taken once the worker is
 // idle again, whatever the wait for "DoneEvent1" said: a device found just
 // after that wait ran out has had its report consumed and must not be lost.
-Cycle run_cycle(Control &c, bool wait, dev_record *device, int32_t *type) {
+// For the same reason a found device stays found until a caller takes it.
+Cycle run_cycle(Control &c, int32_t mask, bool wait, dev_record *device, int32_t *type) {
   plat_event *const *ev = c.events;
   plat_event_reset(ev[DONE1]);
   plat_event_reset(ev[DONE2]);
   plat_event_reset(ev[STOP]);
-  c.nothing_watched.store(false);
   c.no_wait.store(!wait);
   plat_event_set(ev[START]);
   const int found = plat_event_wait(ev[DONE1], DEV_CYCLE_MS);
   plat_event_set(ev[STOP]);
   if (plat_event_wait(ev[DONE2], DEV_WORKER_BOUND_MS) != PLAT_WAIT_SIGNALLED)
     return Cycle::setup_error;
-  if (take_ready(c, device, type))
+  if (take_ready(c, mask, device, type))
     return Cycle::ready;
-  if (found == PLAT_WAIT_FAILED || !wait || c.nothing_watched.load())
+  // Nothing that could ever become ready is not waited for.
+  if (found == PLAT_WAIT_FAILED || !wait || !anything_watched(c, mask))
     return Cycle::nothing;
   if (u_abort_hook(0) != 0 || c.closing.load())
     return Cycle::nothing;
@@ -405,10 +428,8 @@ u_err_t dev_remove_device(int64_t handle) {
     else {
       Control::free_entry(c.entries[index]);
       --c.count;
-      if (c.ready_index == index) {
-        c.ready_type = 0;
-        c.ready_index = -1;
-      }
+      if (c.ready_index == index)
+        forget_ready(c);
     }
   }
   return err == ERR_NONE ? ERR_NONE : fail(op, err);
@@ -445,11 +466,10 @@ int32_t dev_data_read(int32_t type_mask, dev_record *device, bool wait) {
   std::unique_lock reader(c.reader, std::try_to_lock);
   if (!reader.owns_lock() || c.closing.load() || !c.initialised.load())
     return setup_error();
-  set_ready(c, 0, -1);
   c.wanted_mask.store(type_mask);
   for (;;) {
     int32_t type = 0;
-    switch (run_cycle(c, wait, device, &type)) {
+    switch (run_cycle(c, type_mask, wait, device, &type)) {
     case Cycle::ready:
       return type;
     case Cycle::nothing:

@@ -45,9 +45,10 @@ enum {
   DEV_CYCLE_MS = 100,
   DEV_PASS_PAUSE_MS = 50,
   // Longest a caller waits for the worker to come back idle at the end of a
-  // cycle, and a closing for the worker to end, in ms (scaled). The worker's
-  // tests never block, so only a fault gets anywhere near it.
-  DEV_WORKER_BOUND_MS = 10000
+  // cycle, a removal for a device's test to return, and a closing for the
+  // worker to end, in ms (scaled). The worker's tests never block, so only
+  // a fault gets anywhere near it.
+  DEV_WORKER_BOUND_MS = 30000
 };
 
 // Communication kinds of a type-1 owner.

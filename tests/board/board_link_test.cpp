@@ -13,23 +13,17 @@ std::string without_stamps(const std::string &text) {
   return std::regex_replace(text, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )"), "");
 }
 
-TEST_F(BoardTest, OpenLinkIsRegisteredAtThirtyEightThousandBaud) {
-  EXPECT_TRUE(dev_is_registered(port()->port.handle));
+TEST_F(BoardTest, OpenLinkIsADeviceUntilClosed) {
+  const int64_t handle = port()->port.handle;
   dev_info entry{};
   ASSERT_TRUE(dev_get_entry(0, &entry));
+  EXPECT_EQ(entry.handle, handle);
   EXPECT_EQ(entry.type, DEV_TYPE_SERIAL);
   EXPECT_EQ(entry.owner, info);
   plat_serial_state state{};
   ASSERT_TRUE(plat_serial_get_state(&port()->port, &state));
-  if (!link.remote()) {
-    EXPECT_EQ(state.baud, 38400u);
-  }
-  EXPECT_FALSE(state.out_xonxoff);
-  EXPECT_FALSE(state.in_xonxoff);
-}
-
-TEST_F(BoardTest, CloseTakesTheLinkOutOfTheTableAndClosesIt) {
-  const int64_t handle = port()->port.handle;
+  EXPECT_TRUE(link.remote() || state.baud == 38400u);
+  EXPECT_FALSE(state.out_xonxoff || state.in_xonxoff);
   ASSERT_EQ(ur_closeUZ(port()), ERR_NONE);
   EXPECT_FALSE(dev_is_registered(handle));
   EXPECT_FALSE(sio_is_open(port()));

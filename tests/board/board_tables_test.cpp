@@ -47,27 +47,6 @@ TEST_F(CommandNames, FirstLastAndBeyondOfEveryTable) {
   }
 }
 
-TEST_F(CommandNames, CodesInTheMiddleOfTheTables) {
-  const struct {
-    int32_t board;
-    int32_t code;
-    const char *name;
-  } cases[] = {
-      {1, 6, "UZ1_LLC_READ_CMD"},
-      {1, 32, "UZ1_RAMP_LOAD_CMD"},
-      {3, 31, "UZ2_WAND_CMD"},
-      {3, 45, "UZ2_RAMP_DATA_CMD"},
-      {6, 1, "NIF_SHUTTER_STATE_CMD"},
-      {6, 23, "NIF_SW_VERSION_CMD"},
-      {7, 5, "FTP_READ_RQI_LOCKEDP_CMD"},
-      {7, 39, "FTP_RESET_RQI_CMD"},
-  };
-  for (const auto &c : cases) {
-    info->instrBdType = c.board;
-    EXPECT_EQ(ur_cmd_str(&link, c.code), std::string(c.name)) << c.board << " " << c.code;
-  }
-}
-
 TEST(BoardChecksum, LowEightBitsOfTheSum) {
   const uint8_t request[] = {0x06, 0x10};
   const uint8_t ack[] = {0xFF, 0x00};

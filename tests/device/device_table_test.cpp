@@ -172,16 +172,6 @@ TEST_F(DeviceTest, RemovalAndEventStateNameWhatIsWrong) {
   EXPECT_EQ(unstamped(messages), Texts{"dev_remove_device failed: err=ERR_PARAM_OUT_OF_RANGE\n"});
 }
 
-TEST_F(DeviceTest, DuplicateHandlesAreRemovedFirstEntryFirst) {
-  ASSERT_EQ(dev_add_device(DEV_TYPE_NONE, 7, nullptr), ERR_NONE);
-  ASSERT_EQ(dev_add_device(DEV_TYPE_SERIAL, 7, nullptr), ERR_NONE);
-  ASSERT_EQ(dev_remove_device(7), ERR_NONE);
-  dev_info entry{};
-  ASSERT_TRUE(dev_get_entry(1, &entry));
-  EXPECT_EQ(entry.type, DEV_TYPE_SERIAL);
-  EXPECT_TRUE(dev_is_registered(7));
-}
-
 TEST_F(DeviceTest, EveryOperationNeedsAnInitialisedTable) {
   ASSERT_EQ(dev_add_device(DEV_TYPE_NONE, 5, nullptr), ERR_NONE);
   dev_close_cntrl();
