@@ -190,8 +190,10 @@ Probe probe(Control &c, int index, int32_t mask) {
   return reported ? Probe::ready : Probe::not_ready;
 }
 
-bool stop_requested(Worker &w) {
-  return w.quit.load() || plat_event_wait(w.events[STOP], 0) == PLAT_WAIT_SIGNALLED;
+// Checked between two tests of a pass, so that each cycle runs at least one
+// test however late this thread comes to it.
+bool stop_requested(Worker &w, int tests) {
+  return w.quit.load() || (tests > 0 && plat_event_wait(w.events[STOP], 0) == PLAT_WAIT_SIGNALLED);
 }
 
 // Passes over the table until a device is ready, the caller stops the
@@ -207,7 +209,7 @@ void scan(Control &c, Worker &w) {
   for (;;) {
     int tests = 0;
     for (int i = 0; i < DEV_MAX_DEVICES; ++i) {
-      if (stop_requested(w))
+      if (stop_requested(w, tests))
         return;
       const Probe result = probe(c, i, mask);
       if (result == Probe::ready) {
