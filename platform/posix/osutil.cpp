@@ -47,7 +47,9 @@ namespace {
 // first, so no offset or size taken from the file can reach past its end.
 class BoundedFile {
 public:
-  explicit BoundedFile(const char *path) : fd_(::open(path, O_RDONLY | O_CLOEXEC)) {
+  // Non-blocking, so that a FIFO given for a library does not wait for a
+  // writer; it is refused as no regular file.
+  explicit BoundedFile(const char *path) : fd_(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
     struct stat status {};
     if (fd_ >= 0 && ::fstat(fd_, &status) == 0 && S_ISREG(status.st_mode))
       size_ = static_cast<uint64_t>(status.st_size);

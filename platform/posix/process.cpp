@@ -287,6 +287,18 @@ uint32_t spawn(const std::vector<const char *> &argv, const posix_spawn_file_act
   return 0;
 }
 
+// Nothing of ours but the standard streams goes to the child. A C library
+// that cannot close the rest at the start leaves only the close-on-exec
+// descriptors out.
+uint32_t keep_only_standard_streams(posix_spawn_file_actions_t *actions) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  return static_cast<uint32_t>(posix_spawn_file_actions_addclosefrom_np(actions, 3));
+#else
+  (void)actions;
+  return 0;
+#endif
+}
+
 } // namespace
 
 // The shell runs a plain program line as a direct start would, and also
@@ -311,11 +323,10 @@ extern "C" uint32_t plat_start_process(const char *line, int, bool wait, int *ex
     for (const auto &arg : args)
       argv.push_back(arg.c_str());
     argv.push_back(nullptr);
-    // Nothing of ours but the standard streams goes to the child.
     posix_spawn_file_actions_t actions;
     if (posix_spawn_file_actions_init(&actions) != 0)
       return ENOMEM;
-    uint32_t error = static_cast<uint32_t>(posix_spawn_file_actions_addclosefrom_np(&actions, 3));
+    uint32_t error = keep_only_standard_streams(&actions);
     if (error == 0)
       error = spawn(argv, &actions, wait, exit_code);
     posix_spawn_file_actions_destroy(&actions);
