@@ -308,8 +308,12 @@ uint32_t keep_only_standard_streams(posix_spawn_file_actions_t *actions) {
 extern "C" uint32_t plat_run_command(const char *line, int, int *exit_code) {
   if (!line)
     return EINVAL;
-  std::vector<const char *> shell{kShell, "-c", line, nullptr};
-  return spawn(shell, nullptr, true, exit_code);
+  try {
+    std::vector<const char *> shell{kShell, "-c", line, nullptr};
+    return spawn(shell, nullptr, true, exit_code);
+  } catch (...) {
+    return ENOMEM;
+  }
 }
 
 extern "C" uint32_t plat_start_process(const char *line, int, bool wait, int *exit_code) {
