@@ -199,5 +199,8 @@ int plat_pty_read(intptr_t, void *, size_t, uint32_t) {
 bool plat_pty_write(intptr_t, const void *, size_t) {
   return false;
 }
+bool plat_pty_line_settings(intptr_t, plat_pty_line *) {
+  return false;
+}
 
 } // extern "C"
