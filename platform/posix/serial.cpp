@@ -202,11 +202,14 @@ bool plat_serial_close(plat_serial *port) {
   if (!is_open(port))
     return false;
   int fd = fd_of(port);
-  ioctl(fd, TIOCNXCL);
-  if (close(fd) != 0 && errno != EINTR)
-    return false;
+  // Only a terminal was put in exclusive mode.
+  const bool released = !isatty(fd) || ioctl(fd, TIOCNXCL) == 0;
+  // Whatever close() says, the descriptor is gone (on Linux even after
+  // EINTR): keeping the number would let a retry close whatever file the
+  // process opens next under it.
+  const bool closed = close(fd) == 0 || errno == EINTR;
   port->handle = 0;
-  return true;
+  return released && closed;
 }
 
 bool plat_serial_set_rx_event_mask(plat_serial *port, bool on) {
