@@ -17,36 +17,34 @@ using ferry::HookBuffer;
 // ---------------------------------------------------------------------------
 // Path texts that carry a UTF-16 path after a byte-order mark.
 
-enum class PathKind { bytes, utf16_little, utf16_big };
-
-PathKind path_kind(const char *path) {
+// A path text whose first two bytes are a byte-order mark, in either order,
+// carries a UTF-16 path.
+bool carries_wide_path(const char *path) {
   if (!path || !path[0] || !path[1])
-    return PathKind::bytes;
+    return false;
   auto b0 = static_cast<unsigned char>(path[0]), b1 = static_cast<unsigned char>(path[1]);
-  if (b0 == 0xFF && b1 == 0xFE)
-    return PathKind::utf16_little;
-  if (b0 == 0xFE && b1 == 0xFF)
-    return PathKind::utf16_big;
-  return PathKind::bytes;
+  return (b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF);
 }
 
-// The units after the mark, read byte by byte: the text need not be aligned
-// for 16-bit access, and its order is the mark's, not the host's.
-char16_t unit_at(const unsigned char *p, PathKind kind) {
-  return kind == PathKind::utf16_big ? static_cast<char16_t>((p[0] << 8) | p[1])
-                                     : static_cast<char16_t>(p[0] | (p[1] << 8));
+// The mark only says that a wide path follows: hosts put it in front of
+// their own wide string, so the units are in the host's order after either
+// mark. Copied byte-wise, since the text need not be aligned for 16-bit
+// access.
+char16_t unit_at(const unsigned char *p) {
+  char16_t unit;
+  std::memcpy(&unit, p, sizeof unit);
+  return unit;
 }
 
-HookBuffer<char16_t> decode_utf16_path(const char *path, PathKind kind) {
+HookBuffer<char16_t> decode_wide_path(const char *path) {
   const auto *units = reinterpret_cast<const unsigned char *>(path) + 2;
   size_t count = 0;
-  while (unit_at(units + 2 * count, kind) != 0)
+  while (unit_at(units + 2 * count) != 0)
     ++count;
   HookBuffer<char16_t> wide(count + 1);
   if (!wide)
     return wide;
-  for (size_t i = 0; i <= count; ++i)
-    wide[i] = unit_at(units + 2 * i, kind);
+  std::memcpy(wide.get(), units, 2 * (count + 1));
   return wide;
 }
 
@@ -293,12 +291,11 @@ extern "C" bool is_regular_file(const char *path) {
   if (!path || !path[0])
     return false;
   uint32_t type = 0;
-  PathKind kind = path_kind(path);
-  if (kind == PathKind::bytes) {
+  if (!carries_wide_path(path)) {
     if (!plat_file_type(path, &type))
       return false;
   } else {
-    HookBuffer<char16_t> wide = decode_utf16_path(path, kind);
+    HookBuffer<char16_t> wide = decode_wide_path(path);
     if (!wide || !plat_file_type_utf16(wide.get(), &type))
       return false;
   }
@@ -308,10 +305,9 @@ extern "C" bool is_regular_file(const char *path) {
 extern "C" FILE *u_fopen_path_text(const char *path, const char *mode) {
   if (!path || !mode)
     return nullptr;
-  PathKind kind = path_kind(path);
-  if (kind == PathKind::bytes)
+  if (!carries_wide_path(path))
     return plat_fopen(path, mode);
-  HookBuffer<char16_t> wide = decode_utf16_path(path, kind);
+  HookBuffer<char16_t> wide = decode_wide_path(path);
   if (!wide) {
     errno = ENOMEM;
     return nullptr;

@@ -4,7 +4,8 @@
 // A path text whose first two bytes are a UTF-16 byte-order mark (FF FE or
 // FE FF) carries the UTF-16 path that follows the mark; is_regular_file and
 // the data file writer honour that convention, everything else here takes
-// byte paths only.
+// byte paths only. The mark only flags the wide path: the path's 16-bit
+// units are in the host's order after either mark.
 
 #include <stdbool.h>
 #include <stddef.h>
@@ -21,7 +22,7 @@ enum { U_DIR_TEXT_MAX = 260 };
 bool is_regular_file(const char *path);
 
 // Opens a path text by the convention above: a byte path, or the UTF-16 path
-// after a byte-order mark (its units in the order the mark gives).
+// after a byte-order mark.
 FILE *u_fopen_path_text(const char *path, const char *mode);
 
 // Lower-case path of the running executable; empty when the system has none.
