@@ -512,7 +512,9 @@ u_err_t load_ramp_set(sys_info &instr) {
   if (config_name[0]) {
     char path[path_size];
     join_path(path, dir, config_name);
-    if (!is_regular_file(path)) {
+    // The joined text ends where its bytes do, even when the directory
+    // happens to begin like a byte-order mark.
+    if (!is_regular_file_n(path, std::strlen(path) + 1)) {
       u_msg_hook("Cannot access ramp config file \"%s\"\n", path);
     } else {
       u_msg_hook("Reading ramp config file \"%s\"\n", path);

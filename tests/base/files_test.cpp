@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -95,6 +96,53 @@ TEST(RegularFileTest, OutOfMemoryForAWidePathIsNoFileAndNoLeak) {
   EXPECT_EQ(allocator.live_blocks(), 0);
 }
 
+TEST(RegularFileTest, PathMustEndWithinTheLengthGiven) {
+  TempDir dir;
+  fs::path file = dir.path() / kWideName;
+  write_wide(file, "\x09");
+  write_file(dir.file("data.bin"), {1});
+  const std::string bytes = dir.file("data.bin");
+  struct Case {
+    const char *what;
+    const char *text;
+    size_t length;
+    bool found;
+  };
+  for (Mark mark : {Mark::ff_fe, Mark::fe_ff}) {
+    const auto wide = utf16_path_text(file, mark);
+    const Case cases[] = {
+        {"wide, whole", wide.data(), wide.size(), true},
+        {"wide, one byte of its zero unit", wide.data(), wide.size() - 1, false},
+        {"wide, without its zero unit", wide.data(), wide.size() - 2, false},
+        {"the mark alone", wide.data(), 2, false},
+        {"one byte", wide.data(), 1, false},
+        {"nothing", wide.data(), 0, false},
+        {"bytes, whole", bytes.c_str(), bytes.size() + 1, true},
+        {"bytes, without their zero", bytes.c_str(), bytes.size(), false},
+    };
+    for (const Case &c : cases)
+      EXPECT_EQ(is_regular_file_n(c.text, c.length), c.found) << c.what;
+  }
+  EXPECT_FALSE(is_regular_file_n(nullptr, 10));
+}
+
+TEST(RegularFileTest, WidePathWithoutItsZeroUnitIsNotReadOnAndOn) {
+  // Nothing after the last unit: a scan that went on would leave the
+  // buffer (the address sanitizer build sees it).
+  for (size_t units : {size_t(3), size_t(40000)}) {
+    std::vector<char> text = {'\xFF', '\xFE'};
+    for (size_t i = 0; i < units; ++i)
+      text.insert(text.end(), {'a', 'a'});
+    EXPECT_FALSE(is_regular_file_n(text.data(), text.size())) << units;
+    if (units > 32768) {
+      EXPECT_FALSE(is_regular_file(text.data()));
+      errno = 0;
+      EXPECT_EQ(u_fopen_path_text(text.data(), "rb"), nullptr);
+      EXPECT_EQ(errno, ENAMETOOLONG);
+    }
+  }
+}
+
 TEST(PathTextOpen, WritesAndReadsThroughEitherMark) {
   TempDir dir;
   fs::path file = dir.path() / kWideName;
@@ -181,6 +229,17 @@ TEST_F(FileSearch, AnAbsoluteNameIsNotLookedForInTheConfigurationDirectory) {
   EXPECT_EQ(std::string(found), full);
   std::string gone = config.file("gone.cfg");
   EXPECT_EQ(u_find_file(gone.c_str(), &found), ERR_CANT_READ_FILE);
+}
+
+TEST_F(FileSearch, ConfigurationDirectoryStartingWithAMarkIsReadAsBytes) {
+  // The joined candidate ends where its bytes end, whatever its first two
+  // bytes look like.
+  ScopedEnv marked("MB_CONFIG_DIR", "\xFF\xFE"
+                                    "cfg");
+  ferry::reset_path_caches("nowhere");
+  const char *found = nullptr;
+  EXPECT_EQ(u_find_file("absent.cfg", &found), ERR_CANT_READ_FILE);
+  EXPECT_EQ(found, nullptr);
 }
 
 TEST_F(FileSearch, WithoutAConfigurationDirectoryARelativeNameCantBeOpened) {
