@@ -351,8 +351,11 @@ u_err_t RampSetLoader::load_directory() {
   try {
     for (std::filesystem::directory_iterator it(dir_, ec), end; !ec && it != end;
          it.increment(ec)) {
+      // Every entry is gathered, folders too: one named like a ramp data file
+      // then fails its read and is reported, rather than being left out
+      // without a word.
       std::string name = it->path().filename().string();
-      if (name.empty() || name[0] == '.' || name.size() >= dir_name_size || it->is_directory(ec))
+      if (name.empty() || name[0] == '.' || name.size() >= dir_name_size)
         continue;
       long long serial = name_serial(name.c_str());
       if (serial < 0 || (serial != pifoc_serial_ && serial != pzt_serial_))
