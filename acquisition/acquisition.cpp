@@ -453,8 +453,10 @@ extern "C" u_err_t cv_ld_init(void) {
 
 extern "C" u_err_t acq_mgrclose(int32_t instrument) {
   std::lock_guard guard(state.lock);
-  if (!state.library)
+  bool with_lock = instrument >= 0 && state.system_lock;
+  if (!state.library && !with_lock)
     return ERR_ACQ_MISSING_DLL;
+  // A lock kept by an earlier release without the instrument goes now.
   release(instrument < 0 ? ACQ_NO_INSTRUMENT : instrument);
   return ERR_NONE;
 }

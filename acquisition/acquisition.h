@@ -169,9 +169,10 @@ FERRY_API u_err_t cv_ld_init(void);
 
 // Frees the acquisition library's resources and unloads both libraries;
 // with an instrument (not ACQ_NO_INSTRUMENT) also gives up and closes the
-// lock; closes the frame-copy event. Callable from any thread.
-// ERR_ACQ_MISSING_DLL when no acquisition library was open (nothing is
-// called then).
+// lock (also one kept by an earlier release without the instrument);
+// closes the frame-copy event. Callable from any thread.
+// ERR_ACQ_MISSING_DLL when there was nothing to release (nothing is called
+// then).
 FERRY_API u_err_t acq_mgrclose(int32_t instrument);
 
 // True while the acquisition library is bound.
