@@ -366,8 +366,9 @@ TEST_F(Acquisition, OpeningPrintsEachPathsLines) {
     EXPECT_EQ(run([&] { return acq_mgropen(c.ini_file); }), c.code);
     EXPECT_EQ(messages, c.lines);
     EXPECT_EQ(acq_is_open(), c.code == ERR_NONE);
-    if (c.code == ERR_ACQ_INIT_DEV)
+    if (c.code == ERR_ACQ_INIT_DEV) {
       EXPECT_EQ(fake.count("FreeDeviceResources"), 1u);
+    }
     acq_mgrclose(ACQ_NO_INSTRUMENT);
     fake.drop();
     EXPECT_FALSE(loaded(kLibrary));
@@ -457,8 +458,9 @@ TEST_F(Acquisition, IniReaderMatchesAsTheProfileFunctionsDo) {
     char value[32] = "untouched";
     EXPECT_EQ(ferry::ini_read_value(ini.c_str(), c.section, c.key, value, sizeof value), c.found)
         << c.section << "/" << c.key;
-    if (c.found)
+    if (c.found) {
       EXPECT_STREQ(value, c.value) << c.section << "/" << c.key;
+    }
   }
   char value[8];
   EXPECT_FALSE(ferry::ini_read_value(path_in(root_, "none.ini").c_str(), "Wanted", "plain", value,
