@@ -494,6 +494,8 @@ extern "C" const char *acq_camera_type_name(int32_t code, char *buffer) {
     return kCameraTypeNames[0];
   if (kCameraTypeNames[code])
     return kCameraTypeNames[code];
+  if (!buffer)
+    return kCameraTypeNames[0];
   std::snprintf(buffer, 32, "Camera type %d", static_cast<int>(code));
   return buffer;
 }

@@ -197,7 +197,8 @@ FERRY_API void acq_get_info(acq_info *info);
 
 // The name of a camera type code; a code outside the table names "Unknown".
 // Codes the table leaves unnamed are written as "Camera type <code>" into
-// the buffer (at least 32 bytes), which is returned.
+// the buffer (at least 32 bytes), which is returned; without a buffer
+// they name "Unknown" too.
 FERRY_API const char *acq_camera_type_name(int32_t code, char *buffer);
 
 // One frame copy at a time: waits up to timeout_ms (scaled) for the turn.

@@ -275,6 +275,7 @@ TEST_F(Acquisition, CameraTypesOutsideTheTableAreUnknown) {
   char buffer[32];
   for (const auto &n : names)
     EXPECT_STREQ(acq_camera_type_name(n.code, buffer), n.name) << n.code;
+  EXPECT_STREQ(acq_camera_type_name(5, nullptr), "Unknown");
 
   // The start-up prints the primary camera's type the same way (a
   // negative identifier is no camera at all).
