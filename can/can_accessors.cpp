@@ -23,13 +23,23 @@ namespace {
 
 // How a row's node is reached: its node, the check before any transfer,
 // and the code of a transfer the node aborts.
-enum class Rule : uint8_t { Dmd, BrMotor, Led, Ramper, Bridge, EncZoom, TriplePzt, LargeAp, Identity };
+enum class Rule : uint8_t {
+  Dmd,
+  BrMotor,
+  Led,
+  Ramper,
+  Bridge,
+  EncZoom,
+  TriplePzt,
+  LargeAp,
+  Identity
+};
 
 struct RuleDef {
-  uint8_t node;          // 0: the caller names the node
-  bool board_check;      // instrBdType must be 8
-  u_err_t wrong_board;   // the code when it is not
-  u_err_t abort_code;    // passed to the SDO wrappers
+  uint8_t node;        // 0: the caller names the node
+  bool board_check;    // instrBdType must be 8
+  u_err_t wrong_board; // the code when it is not
+  u_err_t abort_code;  // passed to the SDO wrappers
 };
 
 constexpr RuleDef rule_def(Rule rule) {
@@ -372,8 +382,7 @@ extern "C" u_err_t can_write_dmd_motor1_mode(sys_info *instr, uint8_t node, uint
   return write_from({Obj::DmdWriteMotor1Mode, node}, instr, mode);
 }
 
-extern "C" u_err_t can_write_dmd_motor1_targetVel(sys_info *instr, uint8_t node,
-                                                  int32_t velocity) {
+extern "C" u_err_t can_write_dmd_motor1_targetVel(sys_info *instr, uint8_t node, int32_t velocity) {
   return write_from({Obj::DmdWriteMotor1TargetVel, node}, instr, velocity);
 }
 
@@ -409,8 +418,7 @@ extern "C" u_err_t can_write_dmd_motor2_current(sys_info *instr, uint8_t node, i
   return write_from({Obj::DmdWriteMotor2Current, node}, instr, static_cast<uint16_t>(current));
 }
 
-extern "C" u_err_t can_read_dmd_motor2_maxCurrent(sys_info *instr, uint8_t node,
-                                                  int16_t *current) {
+extern "C" u_err_t can_read_dmd_motor2_maxCurrent(sys_info *instr, uint8_t node, int16_t *current) {
   uint16_t raw = 0;
   u_err_t err = read_into({Obj::DmdReadMaxCurrent, node}, instr, &raw);
   if (err == ERR_NONE && current)
@@ -418,8 +426,7 @@ extern "C" u_err_t can_read_dmd_motor2_maxCurrent(sys_info *instr, uint8_t node,
   return current ? err : ERR_INVALID_PARAM;
 }
 
-extern "C" u_err_t can_read_dmd_motor2_position(sys_info *instr, uint8_t node,
-                                                uint8_t *position) {
+extern "C" u_err_t can_read_dmd_motor2_position(sys_info *instr, uint8_t node, uint8_t *position) {
   return read_into({Obj::DmdReadPosition, node}, instr, position);
 }
 
@@ -711,7 +718,9 @@ extern "C" u_err_t can_write_ramp_trigger(sys_info *instr, int32_t slot,
   }
   frame = std::trunc(frame);
   if (frame < 0.0 || frame > 255.0) {
-    int shown = frame > 2147483647.0 ? 2147483647 : frame < -2147483647.0 ? -2147483647 : int(frame);
+    int shown = frame > 2147483647.0    ? 2147483647
+                : frame < -2147483647.0 ? -2147483647
+                                        : int(frame);
     u_msg_hook("%s: calculated frameNumber=%d outside of valid range\n", name, shown);
     return ERR_PARAM_OUT_OF_RANGE;
   }

@@ -109,8 +109,7 @@ FERRY_API u_err_t can_write_ramp_select(sys_info *instr, int32_t slot);
 FERRY_API u_err_t can_read_ramp_valid(sys_info *instr, int32_t slot, uint8_t *valid);
 // The trigger frame: trigStartAddr x cameraRate / (sampleClkFreq x 1000),
 // rounded; it must lie in 0..255.
-FERRY_API u_err_t can_write_ramp_trigger(sys_info *instr, int32_t slot,
-                                         const struct rr_ramp *ramp);
+FERRY_API u_err_t can_write_ramp_trigger(sys_info *instr, int32_t slot, const struct rr_ramp *ramp);
 FERRY_API u_err_t can_write_ramp_rate(sys_info *instr, int32_t slot, uint32_t rate);
 // One whole ramp table: CAN_RAMP_DATA_SAMPLES samples.
 enum { CAN_RAMP_DATA_SAMPLES = 16384 };

@@ -148,9 +148,9 @@ extern "C" u_err_t can_sdo_read2(uint8_t node, uint16_t index, uint8_t subindex,
   return sdo_transfer(false, node, index, subindex, data, bytes, activity, abort_code, caller);
 }
 
-extern "C" u_err_t can_sdo_write2(uint8_t node, uint16_t index, uint8_t subindex,
-                                  const void *data, uint32_t bytes, bool activity,
-                                  u_err_t abort_code, const char *caller) {
+extern "C" u_err_t can_sdo_write2(uint8_t node, uint16_t index, uint8_t subindex, const void *data,
+                                  uint32_t bytes, bool activity, u_err_t abort_code,
+                                  const char *caller) {
   // The library takes a writable buffer but only reads a write's bytes.
   return sdo_transfer(true, node, index, subindex, const_cast<void *>(data), bytes, activity,
                       abort_code, caller);

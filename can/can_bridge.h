@@ -97,8 +97,7 @@ FERRY_API bool get_operational_node(sys_info *instr, uint8_t node, const char *n
 // The identity object 0x1018: product ID (sub 2) and version (sub 3, major
 // in the high 16 bits).
 FERRY_API u_err_t can_read_productID(sys_info *instr, uint8_t node, uint32_t *product_id);
-FERRY_API u_err_t can_read_version(sys_info *instr, uint8_t node, uint16_t *major,
-                                   uint16_t *minor);
+FERRY_API u_err_t can_read_version(sys_info *instr, uint8_t node, uint16_t *major, uint16_t *minor);
 
 FERRY_API u_err_t can_read_bridge_status(sys_info *instr, uint8_t *status);
 FERRY_API u_err_t can_reset_bridge(sys_info *instr);

@@ -11,7 +11,9 @@ namespace {
 
 // Answers of a library that is not there: every call is "not connected".
 #define CAN_BRIDGE_STUB(name, params, args)                                                        \
-  int32_t missing_##name params { return CAN_LIB_NOT_CONNECTED; }
+  int32_t missing_##name params {                                                                  \
+    return CAN_LIB_NOT_CONNECTED;                                                                  \
+  }
 CAN_BRIDGE_ENTRY_POINTS(CAN_BRIDGE_STUB)
 #undef CAN_BRIDGE_STUB
 
@@ -21,13 +23,22 @@ constexpr can_bridge_lib kMissing = {
 #undef CAN_BRIDGE_MISSING
 };
 
+// A loaded module and what was bound from it. Kept for the life of the
+// process, so a thread still calling through an old table after a rebind
+// reads memory that stays as it was.
+struct Bound {
+  plat_dynlib *module;
+  can_bridge_lib table;
+  Bound *older;
+};
+
 struct Binding {
   std::mutex lock;
-  // The table callers use: null until bound (or found missing). A bound
-  // table is never freed, so a thread still calling through an old one
-  // after a rebind reads memory that stays as it was.
+  // The table callers use: null until bound (or found missing).
   std::atomic<const can_bridge_lib *> current{nullptr};
-  plat_dynlib *module = nullptr;
+  // The module of the current binding, then every earlier one.
+  Bound *bound = nullptr;
+  bool rebind = true;
 };
 
 // Never destroyed: the library's own thread may call in while the process
@@ -50,24 +61,33 @@ template <typename Fn> bool bind_symbol(plat_dynlib *module, const char *name, F
 // Binds every entry point, or none: a half-bound library would answer some
 // calls for a bridge it never connected.
 const can_bridge_lib *bind_library(Binding &b) {
-  if (!b.module)
-    b.module = plat_dynlib_load(CAN_BRIDGE_LIB_NAME);
-  if (!b.module) {
-    char reason[256];
-    plat_dynlib_error_text(reason, sizeof reason);
-    u_msg_hook("Cannot load CAN bridge library %s: %s\n", CAN_BRIDGE_LIB_NAME, reason);
-    return &kMissing;
+  if (b.rebind) {
+    plat_dynlib *module = plat_dynlib_load(CAN_BRIDGE_LIB_NAME);
+    if (!module) {
+      char reason[256];
+      plat_dynlib_error_text(reason, sizeof reason);
+      u_msg_hook("Cannot load CAN bridge library %s: %s\n", CAN_BRIDGE_LIB_NAME, reason);
+      return &kMissing;
+    }
+    auto *bound = new (std::nothrow) Bound{module, kMissing, b.bound};
+    if (!bound) {
+      plat_dynlib_unload(module);
+      u_msg_hook("Cannot load CAN bridge library %s: out of memory\n", CAN_BRIDGE_LIB_NAME);
+      return &kMissing;
+    }
+    b.bound = bound;
+    b.rebind = false;
   }
   can_bridge_lib found = kMissing;
   bool complete = true;
 #define CAN_BRIDGE_BIND(name, params, args)                                                        \
-  complete = complete && bind_symbol(b.module, #name, found.name);
+  complete = complete && bind_symbol(b.bound->module, #name, found.name);
   CAN_BRIDGE_ENTRY_POINTS(CAN_BRIDGE_BIND)
 #undef CAN_BRIDGE_BIND
   if (!complete)
     return &kMissing;
-  auto *table = new (std::nothrow) can_bridge_lib(found);
-  return table ? table : &kMissing;
+  b.bound->table = found;
+  return &b.bound->table;
 }
 
 } // namespace
@@ -95,5 +115,5 @@ extern "C" void can_lib_rebind(void) {
   b.current.store(nullptr, std::memory_order_release);
   // The next binding loads from the library folder of that time; the old
   // module keeps its reference and stays loaded.
-  b.module = nullptr;
+  b.rebind = true;
 }

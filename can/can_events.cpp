@@ -93,8 +93,7 @@ struct LockName {
 constexpr LockName kLockNames[] = {
     {&LockSet::event, "TarnCanEventMutex", "CanCreateSyncObjects: Cannot create CanEventMutex\n"},
     {&LockSet::pdo, "TarnPdoQueueMutex", "CanCreateSyncObjects: Cannot create PdoQueueMutex\n"},
-    {&LockSet::emcy, "TarnEmcyQueueMutex",
-     "CanCreateSyncObjects: Cannot create EmcyQueueMutex\n"},
+    {&LockSet::emcy, "TarnEmcyQueueMutex", "CanCreateSyncObjects: Cannot create EmcyQueueMutex\n"},
 };
 
 // Creates the locks that do not exist yet, in order; false at the first
@@ -156,8 +155,7 @@ bool append(Ring<T, Room> &ring, Overflow &overflow, const T &item) {
   return !std::exchange(overflow.reported, true);
 }
 
-template <typename T, uint32_t Room>
-bool take(Ring<T, Room> &ring, Overflow &overflow, T &item) {
+template <typename T, uint32_t Room> bool take(Ring<T, Room> &ring, Overflow &overflow, T &item) {
   bool taken = ring.pop(item);
   if (ring.count == 0)
     overflow.reported = false;
@@ -167,8 +165,8 @@ bool take(Ring<T, Room> &ring, Overflow &overflow, T &item) {
 // One record into a raw queue under its own lock (the handlers' side). A
 // queue whose lock cannot be had loses the record, counted.
 template <typename T, uint32_t Room>
-void queue_record(std::atomic<plat_event *> LockSet::*lock, Ring<T, Room> &ring,
-                  Overflow &overflow, const T &record, const char *what) {
+void queue_record(std::atomic<plat_event *> LockSet::*lock, Ring<T, Room> &ring, Overflow &overflow,
+                  const T &record, const char *what) {
   bool first_drop;
   {
     Hold hold(lock_of(lock));
@@ -503,14 +501,13 @@ extern "C" bool can_process_events(sys_info *instr) {
     // Each pass takes at most a queue's room of records, so a library that
     // keeps sending never holds the pump (and the host) inside.
     can_emcy_record emcy;
-    for (uint32_t n = 0; n < CAN_EMCY_QUEUE_ROOM &&
-                         dequeue_record(&LockSet::emcy, emcy_queue, emcy_overflow, emcy);
+    for (uint32_t n = 0;
+         n < CAN_EMCY_QUEUE_ROOM && dequeue_record(&LockSet::emcy, emcy_queue, emcy_overflow, emcy);
          ++n)
       event_drop |= append(event_list, event_overflow, can_event_entry{CAN_EVENT_EMERGENCY, emcy});
     can_pdo_record pdo;
     for (uint32_t n = 0;
-         n < CAN_PDO_QUEUE_ROOM && dequeue_record(&LockSet::pdo, pdo_queue, pdo_overflow, pdo);
-         ++n)
+         n < CAN_PDO_QUEUE_ROOM && dequeue_record(&LockSet::pdo, pdo_queue, pdo_overflow, pdo); ++n)
       decoded_drop |= decode(instr, pdo);
     pending = event_list.count > 0 || decoded_list.count > 0;
   }

@@ -15,7 +15,8 @@
 
 using namespace ferry::can;
 
-static_assert(int{SYS_INFO_CAN_RAMPS} == int{RR_MAX_RAMPS}, "one last-start time per ramp of a table");
+static_assert(int{SYS_INFO_CAN_RAMPS} == int{RR_MAX_RAMPS},
+              "one last-start time per ramp of a table");
 
 namespace {
 
@@ -151,8 +152,7 @@ extern "C" u_err_t can_home_ndw(sys_info *instr, bool polled, int32_t limit_ms) 
   ndw_set_moving_status(kMoving);
   while (can_ndw_moving_status() & kMoving) {
     if (elapsed >= limit_ms) {
-      u_msg_hook("%s: timeout waiting for move to initial position, time=%d ms\n", name,
-                 elapsed);
+      u_msg_hook("%s: timeout waiting for move to initial position, time=%d ms\n", name, elapsed);
       return ERR_CAN_NDW_HOME_ERROR;
     }
     if (u_err_t step = homing_step(instr, polled, ndw_set_moving_status, kMoving))

@@ -175,8 +175,7 @@ void deliver(State &s, uint64_t generation) {
   Guard guard(s.lock);
   for (;;) {
     s.wake.wait(guard, [&] {
-      return s.generation != generation ||
-             (has_handlers(s) && (!s.outbox.empty() || s.overrun));
+      return s.generation != generation || (has_handlers(s) && (!s.outbox.empty() || s.overrun));
     });
     if (s.generation != generation)
       break;
@@ -267,7 +266,8 @@ void after_write(State &s, uint8_t node_id, uint16_t index, uint8_t subindex, co
   }
   if (node_id == kNdWheel && index == 0x2020 && subindex == 0 && value == 3)
     start_homing(s);
-  if (node_id == kRamper && ((index == 0x2000 && subindex == 0) || (index == 0x2009 && subindex == 1)))
+  if (node_id == kRamper &&
+      ((index == 0x2000 && subindex == 0) || (index == 0x2009 && subindex == 1)))
     s.ramp_busy_left = s.ramp_busy_polls;
 }
 
@@ -709,9 +709,8 @@ void sim_set_overrun() {
 int32_t sim_flush(uint32_t timeout_ms) {
   State &s = state();
   Guard guard(s.lock);
-  bool done = s.idle.wait_for(guard, std::chrono::milliseconds(timeout_ms), [&] {
-    return s.outbox.empty() && !s.overrun && !s.delivering;
-  });
+  bool done = s.idle.wait_for(guard, std::chrono::milliseconds(timeout_ms),
+                              [&] { return s.outbox.empty() && !s.overrun && !s.delivering; });
   return done ? 1 : 0;
 }
 
@@ -898,7 +897,8 @@ extern "C" CANSIM_EXPORT int32_t CAN_GetNodeState(uint8_t node, uint8_t *node_st
     return CAN_LIB_OK;
   }
   ++n.state_polls;
-  *node_state = n.state_polls >= n.operational_after ? uint8_t{CAN_NODE_OPERATIONAL} : n.state_before;
+  *node_state =
+      n.state_polls >= n.operational_after ? uint8_t{CAN_NODE_OPERATIONAL} : n.state_before;
   return CAN_LIB_OK;
 }
 

@@ -13,7 +13,20 @@
 namespace ferry::test {
 namespace {
 
-enum class Group { Dmd, Rs, ZoomDd, Ndw, Focus, BrMotor, Led, Ramper, Bridge, Pzt, EncZoom, Identity };
+enum class Group {
+  Dmd,
+  Rs,
+  ZoomDd,
+  Ndw,
+  Focus,
+  BrMotor,
+  Led,
+  Ramper,
+  Bridge,
+  Pzt,
+  EncZoom,
+  Identity
+};
 
 struct GroupExpect {
   Group group;
@@ -26,8 +39,8 @@ constexpr GroupExpect kGroups[] = {
     {Group::Dmd, ERR_INVALID_PARAM, nullptr, ERR_CAN_SDO_DMD_ERROR},
     {Group::Rs, ERR_CAN_NODE_NOT_AVAIL,
      "%s: CAN Ring-of-Fire and Diffuser Disk node is not available\n", ERR_CAN_SDO_ROF_ERROR},
-    {Group::ZoomDd, ERR_CAN_NODE_NOT_AVAIL, "%s: CAN Zoom and Diffuser Disk node is not available\n",
-     ERR_CAN_SDO_ZOOM_ERROR},
+    {Group::ZoomDd, ERR_CAN_NODE_NOT_AVAIL,
+     "%s: CAN Zoom and Diffuser Disk node is not available\n", ERR_CAN_SDO_ZOOM_ERROR},
     {Group::Ndw, ERR_CAN_NODE_NOT_AVAIL, "%s: CAN Focus and ND Wheel node is not available\n",
      ERR_CAN_SDO_NDW_ERROR},
     {Group::Focus, ERR_CAN_NODE_NOT_AVAIL, "%s: CAN Focus and ND Wheel node is not available\n",
@@ -71,9 +84,9 @@ struct Case {
   uint16_t index;
   uint8_t subindex;
   uint32_t size;
-  uint64_t value;  // written, or held by the object for a read
-  int64_t out;     // what a read hands back (-1: not checked)
-  bool scanner;    // needs the digital scanner
+  uint64_t value; // written, or held by the object for a read
+  int64_t out;    // what a read hands back (-1: not checked)
+  bool scanner;   // needs the digital scanner
 };
 
 void PrintTo(const Case &c, std::ostream *os) {
@@ -84,8 +97,14 @@ template <typename T> uint64_t widen(T value) {
   return static_cast<uint64_t>(value);
 }
 
-#define RD(fn, T, ...) [](sys_info *s, uint64_t *o) { T v{}; u_err_t e = fn(s, __VA_OPT__(__VA_ARGS__,) &v); *o = widen(v); return e; }
-#define WR(fn, ...) [](sys_info *s, uint64_t *) { return fn(s __VA_OPT__(,) __VA_ARGS__); }
+#define RD(fn, T, ...)                                                                             \
+  [](sys_info *s, uint64_t *o) {                                                                   \
+    T v{};                                                                                         \
+    u_err_t e = fn(s, __VA_OPT__(__VA_ARGS__, ) & v);                                              \
+    *o = widen(v);                                                                                 \
+    return e;                                                                                      \
+  }
+#define WR(fn, ...) [](sys_info *s, uint64_t *) { return fn(s __VA_OPT__(, ) __VA_ARGS__); }
 
 // clang-format off
 const Case kCases[] = {
@@ -352,8 +371,12 @@ TEST_F(Accessors, DigitalScannerRampNumbersFollowItsKind) {
   struct {
     int32_t kind, ramp;
     u_err_t result;
-  } cases[] = {{1, 1, ERR_NONE},  {1, 15, ERR_NONE},  {1, 16, ERR_PARAM_OUT_OF_RANGE},
-               {2, 100, ERR_NONE}, {2, 101, ERR_PARAM_OUT_OF_RANGE}, {2, 0, ERR_PARAM_OUT_OF_RANGE},
+  } cases[] = {{1, 1, ERR_NONE},
+               {1, 15, ERR_NONE},
+               {1, 16, ERR_PARAM_OUT_OF_RANGE},
+               {2, 100, ERR_NONE},
+               {2, 101, ERR_PARAM_OUT_OF_RANGE},
+               {2, 0, ERR_PARAM_OUT_OF_RANGE},
                {3, 1, ERR_PARAM_OUT_OF_RANGE}};
   for (const auto &c : cases) {
     instr.can.digital_scanner_kind = c.kind;
@@ -423,11 +446,15 @@ TEST_F(Accessors, FrameNumberOutsideAByteIsRefusedWithNothingWritten) {
     const char *message; // null: written
   } cases[] = {
       {4078, 50.0f, 3125.0f, nullptr}, // 254.875 + 0.5 -> 255
-      {4088, 50.0f, 3125.0f, "can_write_ramp_trigger: calculated frameNumber=256 outside of valid range\n"},
-      {-400, 50.0f, 2500.0f, "can_write_ramp_trigger: calculated frameNumber=-19 outside of valid range\n"},
+      {4088, 50.0f, 3125.0f,
+       "can_write_ramp_trigger: calculated frameNumber=256 outside of valid range\n"},
+      {-400, 50.0f, 2500.0f,
+       "can_write_ramp_trigger: calculated frameNumber=-19 outside of valid range\n"},
       {4000, 0.0f, 2500.0f, "can_write_ramp_trigger: frameNumber cannot be calculated\n"},
-      {4000, 50.0f, std::numeric_limits<float>::infinity(), "can_write_ramp_trigger: frameNumber cannot be calculated\n"},
-      {4000, 50.0f, std::numeric_limits<float>::quiet_NaN(), "can_write_ramp_trigger: frameNumber cannot be calculated\n"},
+      {4000, 50.0f, std::numeric_limits<float>::infinity(),
+       "can_write_ramp_trigger: frameNumber cannot be calculated\n"},
+      {4000, 50.0f, std::numeric_limits<float>::quiet_NaN(),
+       "can_write_ramp_trigger: frameNumber cannot be calculated\n"},
   };
   for (const auto &c : cases) {
     rr_ramp ramp{};
@@ -528,15 +555,19 @@ TEST_F(Accessors, ZoomReadingsFollowTheBrushMotorProduct) {
     u_err_t result;
     int32_t position;
   } cases[] = {
-      {0x267215D7, 1, ERR_NONE, 6}, {0x267215D7, 7, ERR_NONE, 7},
-      {0x267215D7, 8, ERR_PARAM_OUT_OF_RANGE, -99}, {0x267215D5, 15, ERR_NONE, -2},
-      {0x267215D5, 3, ERR_NONE, 3}, {0x11111111, 15, ERR_NONE, 15},
+      {0x267215D7, 1, ERR_NONE, 6},
+      {0x267215D7, 7, ERR_NONE, 7},
+      {0x267215D7, 8, ERR_PARAM_OUT_OF_RANGE, -99},
+      {0x267215D5, 15, ERR_NONE, -2},
+      {0x267215D5, 3, ERR_NONE, 3},
+      {0x11111111, 15, ERR_NONE, 15},
   };
   for (const auto &c : cases) {
     bridge.brmotor_product_id = c.product;
     sim->set_object_value(0x3F, 0x2012, 0, c.raw, 1);
     int32_t position = -99;
-    EXPECT_EQ(can_read_zoom(&instr, &position), c.result) << std::hex << c.product << " " << int(c.raw);
+    EXPECT_EQ(can_read_zoom(&instr, &position), c.result)
+        << std::hex << c.product << " " << int(c.raw);
     EXPECT_EQ(position, c.position) << std::hex << c.product << " " << int(c.raw);
   }
 }

@@ -362,7 +362,8 @@ TEST_F(Nodes, FirmwareTestsAreComponentWise) {
   for (const auto &c : cases) {
     bridge.fw_major = c.major;
     bridge.fw_minor = c.minor;
-    EXPECT_EQ(can_fw_newer_than_1_11(&instr), c.newer_than_1_11) << int(c.major) << "." << int(c.minor);
+    EXPECT_EQ(can_fw_newer_than_1_11(&instr), c.newer_than_1_11)
+        << int(c.major) << "." << int(c.minor);
     EXPECT_EQ(can_fw_min_6_6(&instr), c.min_6_6) << int(c.major) << "." << int(c.minor);
     EXPECT_EQ(can_fw_min_7_3(&instr), c.min_7_3) << int(c.major) << "." << int(c.minor);
   }
@@ -370,6 +371,44 @@ TEST_F(Nodes, FirmwareTestsAreComponentWise) {
   EXPECT_FALSE(can_fw_newer_than_1_11(&instr));
   EXPECT_FALSE(can_fw_min_6_6(nullptr));
   EXPECT_FALSE(can_fw_min_7_3(&instr));
+}
+
+} // namespace
+} // namespace ferry::test
+
+namespace ferry::test {
+namespace {
+
+// The simulated bridge behaves as the power-on sequence expects of a real
+// one: configuration after reconnection, errors cleared by resets.
+TEST_F(Bridge, SimulatedBridgeTakesItsConfigurationAtReconnectionAndClearsErrorsByResets) {
+  const can_bridge_lib *lib = can_lib();
+  uint8_t major = 0, minor = 0, setting = 0;
+  uint32_t value = 0, error = 0;
+  EXPECT_EQ(lib->CAN_GetFirmwareVersion(&major, &minor), CAN_LIB_NOT_CONNECTED);
+  EXPECT_EQ(lib->CAN_Connect(ip_value(kIp)), -3) << "no such bridge yet";
+  connect();
+  sim->set_firmware(10, 9);
+  ASSERT_EQ(lib->CAN_GetFirmwareVersion(&major, &minor), CAN_LIB_OK);
+  EXPECT_EQ(major, 10);
+  EXPECT_EQ(minor, 9);
+  ASSERT_EQ(lib->CAN_SetBridgeConfiguration(127, 1000), CAN_LIB_OK);
+  ASSERT_EQ(lib->CAN_GetBridgeConfiguration(&setting, &value), CAN_LIB_OK);
+  EXPECT_EQ(setting, 0);
+  ASSERT_EQ(lib->CAN_Connect(ip_value(kIp)), CAN_LIB_OK);
+  ASSERT_EQ(lib->CAN_GetBridgeConfiguration(&setting, &value), CAN_LIB_OK);
+  EXPECT_EQ(setting, 127);
+  EXPECT_EQ(value, 1000u);
+
+  sim->set_last_error(0x31, 2);
+  for (uint32_t expected : {0x31u, 0x31u, 0u}) {
+    ASSERT_EQ(lib->CAN_GetLastBridgeError(&error), CAN_LIB_OK);
+    EXPECT_EQ(error, expected);
+    ASSERT_EQ(can_reset_bridge(&instr), ERR_NONE);
+    EXPECT_EQ(lib->CAN_GetLastBridgeError(&error), CAN_LIB_NOT_CONNECTED) << "reset disconnects";
+    ASSERT_EQ(lib->CAN_Connect(ip_value(kIp)), CAN_LIB_OK);
+  }
+  EXPECT_EQ(sim->call_count("CAN_ResetBridge"), 3u);
 }
 
 } // namespace

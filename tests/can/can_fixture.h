@@ -27,13 +27,15 @@ namespace ferry::test {
 // The simulator's control interface, from the same loaded module the CAN
 // modules bind.
 inline const cansim_api *can_sim() {
+  static plat_dynlib *lib = nullptr;
   static const cansim_api *api = []() -> const cansim_api * {
     plat_set_library_dir(FERRY_CAN_SIM_DIR);
     can_lib_rebind();
-    plat_dynlib *lib = plat_dynlib_load(CAN_BRIDGE_LIB_NAME);
+    lib = plat_dynlib_load(CAN_BRIDGE_LIB_NAME);
     if (!lib)
       return nullptr;
-    auto control = reinterpret_cast<cansim_control_fn>(plat_dynlib_symbol(lib, CANSIM_CONTROL_SYMBOL));
+    auto control =
+        reinterpret_cast<cansim_control_fn>(plat_dynlib_symbol(lib, CANSIM_CONTROL_SYMBOL));
     return control ? control() : nullptr;
   }();
   return api;

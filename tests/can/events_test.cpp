@@ -129,7 +129,8 @@ TEST_F(Events, BrushMotorZoomMovesThroughItsStates) {
   EXPECT_EQ(decode(22, {pdo(0x2BF, {0x08, 1})}), (Codes{CAN_EV_ZOOM_MOVING}));
   EXPECT_EQ(decode(22, {pdo(0x2BF, {0x20, 1})}), Codes{}) << "now settling";
   // Seen settling with 0x20 clear and moving again: done, then moving.
-  EXPECT_EQ(decode(22, {pdo(0x2BF, {0x08, 1})}), (Codes{CAN_EV_ZOOM_MOVE_DONE, CAN_EV_ZOOM_MOVING}));
+  EXPECT_EQ(decode(22, {pdo(0x2BF, {0x08, 1})}),
+            (Codes{CAN_EV_ZOOM_MOVE_DONE, CAN_EV_ZOOM_MOVING}));
   EXPECT_EQ(decode(22, {pdo(0x2BF, {0x20, 1})}), Codes{});
   EXPECT_EQ(decode(22, {pdo(0x2BF, {0x00, 1})}), Codes{CAN_EV_ZOOM_MOVE_DONE});
   EXPECT_EQ(decode(22, {pdo(0x2BF, {0x00, 1})}), Codes{}) << "idle stays idle";

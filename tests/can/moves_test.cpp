@@ -222,7 +222,7 @@ TEST_F(Ramps, RefusedBeforeAnyTransfer) {
     bool table;
     u_err_t code;
   } cases[] = {
-      {5, 22, 0, true, ERR_WRONG_INSTR_BOARD}, {8, 22, 0, false, ERR_NO_RAMP_INFO},
+      {5, 22, 0, true, ERR_WRONG_INSTR_BOARD},  {8, 22, 0, false, ERR_NO_RAMP_INFO},
       {8, 22, 2, true, ERR_INVALID_RAMP_INDEX}, {8, 22, -1, true, ERR_INVALID_RAMP_INDEX},
       {8, 99, 0, true, ERR_INTERNAL_MB},
   };
