@@ -413,3 +413,39 @@ TEST_F(Bridge, SimulatedBridgeTakesItsConfigurationAtReconnectionAndClearsErrors
 
 } // namespace
 } // namespace ferry::test
+
+namespace ferry::test {
+namespace {
+
+TEST_F(Bridge, HostOperationsFillTheirGapsWithDefaultsThatSucceed) {
+  static int calls = 0;
+  calls = 0;
+  can_host_ops ops{};
+  ops.load_ramps = [](sys_info *) -> u_err_t {
+    ++calls;
+    return ERR_NO_RAMP_INFO;
+  };
+  can_set_host_ops(&ops);
+  const can_host_ops *current = can_get_host_ops();
+  EXPECT_EQ(current->load_ramps(&instr), ERR_NO_RAMP_INFO);
+  EXPECT_EQ(calls, 1);
+  // Every other step is there and does nothing but succeed.
+  uint8_t byte = 7;
+  EXPECT_EQ(current->agc_init(&instr), ERR_NONE);
+  EXPECT_FALSE(current->agc_thread_running());
+  EXPECT_EQ(current->sleep_mode_choose(&instr), ERR_NONE);
+  EXPECT_EQ(current->scanner_verify(&instr, 3), ERR_NONE);
+  EXPECT_EQ(current->pztramp_valid(&instr, 0, &byte), ERR_NONE);
+  EXPECT_EQ(byte, 1);
+  EXPECT_EQ(current->pztramp_status(&instr, &byte), ERR_NONE);
+  EXPECT_EQ(byte, 0);
+  current->agc_stop_thread(&instr);
+  current->sleep_activity();
+  current->light_level_store(&instr);
+  can_set_host_ops(nullptr);
+  EXPECT_EQ(can_get_host_ops()->load_ramps(&instr), ERR_NONE);
+  EXPECT_EQ(calls, 1);
+}
+
+} // namespace
+} // namespace ferry::test

@@ -101,13 +101,13 @@ protected:
 };
 
 TEST_F(EventThreads, NothingIsLostBelowTheRoomWhileHandlersComeAndGo) {
-  constexpr uint64_t kBridgePdos = 100000;
+  constexpr uint64_t kBridgePdos = FERRY_CAN_STRESS_PDOS;
   constexpr uint64_t kChunk = 500;
   // Entries produced but not yet taken stay below kWindow + kChunk, well
   // below the room of every list.
   constexpr uint64_t kWindow = 2000;
-  constexpr uint64_t kMotionPdos = 20000;
-  constexpr uint64_t kEmergencies = 2000;
+  constexpr uint64_t kMotionPdos = kBridgePdos / 5;
+  constexpr uint64_t kEmergencies = kBridgePdos / 50;
   ASSERT_EQ(can_register_events(&instr, true), ERR_NONE);
   start_pump();
   start_host();
@@ -187,7 +187,7 @@ TEST_F(EventThreads, WhatExceedsTheRoomIsCountedExactly) {
 TEST_F(EventThreads, PumpAndHostTakeTurnsUnderTheEventLock) {
   // Two pumps (the device worker and a waiting operation) and a host, all
   // on the same lists, while the library's thread delivers.
-  constexpr uint64_t kPdos = 20000;
+  constexpr uint64_t kPdos = FERRY_CAN_STRESS_PDOS / 5;
   ASSERT_EQ(can_register_events(&instr, true), ERR_NONE);
   start_pump();
   start_host();
