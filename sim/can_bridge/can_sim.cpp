@@ -947,6 +947,7 @@ extern "C" CANSIM_EXPORT int32_t CAN_RegisterEvents(can_pdo_handler_fn pdo_handl
   return CAN_LIB_OK;
 }
 
+#ifndef CANSIM_LEAVE_OUT_GET_PDO
 extern "C" CANSIM_EXPORT int32_t CAN_GetPDO(can_pdo_record *record) {
   State &s = state();
   Guard guard(s.lock);
@@ -959,13 +960,16 @@ extern "C" CANSIM_EXPORT int32_t CAN_GetPDO(can_pdo_record *record) {
   s.pdo_buffer.pop_front();
   return CAN_LIB_OK;
 }
+#endif
 
 extern "C" CANSIM_EXPORT const cansim_api *cansim_control(void) {
   return &kApi;
 }
 
 // Every entry point has the type the library binds it by.
+#ifndef CANSIM_LEAVE_OUT_GET_PDO
 #define CANSIM_CHECK_TYPE(name, params, args)                                                      \
   static_assert(std::is_same_v<decltype(&name), name##_fn>, #name " differs from its binding");
 CAN_BRIDGE_ENTRY_POINTS(CANSIM_CHECK_TYPE)
 #undef CANSIM_CHECK_TYPE
+#endif

@@ -81,6 +81,21 @@ TEST_F(Bridge, MissingLibraryAnswersNotConnectedEverywhere) {
   EXPECT_TRUE(can_lib_available());
 }
 
+TEST_F(Bridge, LibraryMissingAnEntryPointIsRefusedWhole) {
+  plat_set_library_dir(FERRY_CAN_SIM_DIR "/partial");
+  can_lib_rebind();
+  const can_bridge_lib *lib = can_lib();
+  plat_set_library_dir(FERRY_CAN_SIM_DIR);
+  EXPECT_FALSE(can_lib_available());
+  EXPECT_EQ(messages.calls(),
+            std::vector<std::string>{
+                "CAN bridge library TarnCANopen.dll has no entry point CAN_GetPDO\n"});
+  // Entry points it has are not used either.
+  EXPECT_EQ(lib->CAN_Connect(ip_value(kIp)), CAN_LIB_NOT_CONNECTED);
+  can_lib_rebind();
+  EXPECT_TRUE(can_lib_available());
+}
+
 class Sdo : public CanTest {
 protected:
   void SetUp() override {
