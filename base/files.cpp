@@ -1,7 +1,9 @@
 #include "base/files.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -17,37 +19,75 @@ using ferry::HookBuffer;
 // ---------------------------------------------------------------------------
 // Path texts that carry a UTF-16 path after a byte-order mark.
 
-enum class PathKind { bytes, utf16_little, utf16_big };
+// Bytes of a path text when the caller does not say how many there are.
+constexpr size_t kUnknownLength = SIZE_MAX;
 
-PathKind path_kind(const char *path) {
-  if (!path || !path[0] || !path[1])
-    return PathKind::bytes;
+// The longest path the system can take, in 16-bit units with its zero
+// unit. No wide path runs longer, so none is looked for further: a text that
+// lacks its zero unit is not read on through whatever memory follows it.
+constexpr size_t kWidePathUnitsMax = 32768;
+
+// A path text whose first two bytes are a byte-order mark, in either order,
+// carries a UTF-16 path.
+bool carries_wide_path(const char *path, size_t bytes) {
+  if (bytes < 2 || !path[0] || !path[1])
+    return false;
   auto b0 = static_cast<unsigned char>(path[0]), b1 = static_cast<unsigned char>(path[1]);
-  if (b0 == 0xFF && b1 == 0xFE)
-    return PathKind::utf16_little;
-  if (b0 == 0xFE && b1 == 0xFF)
-    return PathKind::utf16_big;
-  return PathKind::bytes;
+  return (b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF);
 }
 
-// The units after the mark, read byte by byte: the text need not be aligned
-// for 16-bit access, and its order is the mark's, not the host's.
-char16_t unit_at(const unsigned char *p, PathKind kind) {
-  return kind == PathKind::utf16_big ? static_cast<char16_t>((p[0] << 8) | p[1])
-                                     : static_cast<char16_t>(p[0] | (p[1] << 8));
+// The mark only says that a wide path follows: hosts put it in front of
+// their own wide string, so the units are in the host's order after either
+// mark. Copied byte-wise, since the text need not be aligned for 16-bit
+// access.
+char16_t unit_at(const unsigned char *p) {
+  char16_t unit;
+  std::memcpy(&unit, p, sizeof unit);
+  return unit;
 }
 
-HookBuffer<char16_t> decode_utf16_path(const char *path, PathKind kind) {
+enum class PathText { bytes, wide, unterminated, no_memory };
+
+// Reads a path text that lies within `bytes` bytes: a byte path is used
+// where it is, a wide path is copied out into *wide. A path whose end does
+// not come within the bytes is no path.
+PathText read_path_text(const char *path, size_t bytes, HookBuffer<char16_t> *wide) {
+  if (!carries_wide_path(path, bytes)) {
+    bool ends = bytes == kUnknownLength || std::memchr(path, 0, bytes) != nullptr;
+    return ends ? PathText::bytes : PathText::unterminated;
+  }
   const auto *units = reinterpret_cast<const unsigned char *>(path) + 2;
+  const size_t limit = std::min((bytes - 2) / 2, kWidePathUnitsMax);
   size_t count = 0;
-  while (unit_at(units + 2 * count, kind) != 0)
+  while (count < limit && unit_at(units + 2 * count) != 0)
     ++count;
-  HookBuffer<char16_t> wide(count + 1);
-  if (!wide)
-    return wide;
-  for (size_t i = 0; i <= count; ++i)
-    wide[i] = unit_at(units + 2 * i, kind);
-  return wide;
+  if (count == limit)
+    return PathText::unterminated;
+  *wide = HookBuffer<char16_t>(count + 1);
+  if (!*wide)
+    return PathText::no_memory;
+  std::memcpy(wide->get(), units, 2 * (count + 1));
+  return PathText::wide;
+}
+
+bool regular_file_within(const char *path, size_t bytes) {
+  if (!path || bytes == 0 || !path[0])
+    return false;
+  uint32_t type = 0;
+  HookBuffer<char16_t> wide;
+  switch (read_path_text(path, bytes, &wide)) {
+  case PathText::bytes:
+    if (!plat_file_type(path, &type))
+      return false;
+    break;
+  case PathText::wide:
+    if (!plat_file_type_utf16(wide.get(), &type))
+      return false;
+    break;
+  default:
+    return false;
+  }
+  return (type & 0xF000) == 0x8000;
 }
 
 // ---------------------------------------------------------------------------
@@ -147,7 +187,9 @@ u_err_t try_candidate(const char *dir, const char *name, const char **found) {
   HookBuffer<char> path = candidate_path(dir, name);
   if (!path)
     return ERR_NO_MEM;
-  if (!is_regular_file(path.get()))
+  // The candidate is ours: its end is known, so a name that happens to
+  // begin with a byte-order mark is not read on past it.
+  if (!is_regular_file_n(path.get(), std::strlen(path.get()) + 1))
     return ERR_CANT_READ_FILE;
   found_path = path.release();
   *found = found_path;
@@ -290,33 +332,29 @@ size_t derive_install_dir(const char *module_path, char separator, char *out, si
 } // namespace ferry
 
 extern "C" bool is_regular_file(const char *path) {
-  if (!path || !path[0])
-    return false;
-  uint32_t type = 0;
-  PathKind kind = path_kind(path);
-  if (kind == PathKind::bytes) {
-    if (!plat_file_type(path, &type))
-      return false;
-  } else {
-    HookBuffer<char16_t> wide = decode_utf16_path(path, kind);
-    if (!wide || !plat_file_type_utf16(wide.get(), &type))
-      return false;
-  }
-  return (type & 0xF000) == 0x8000;
+  return regular_file_within(path, kUnknownLength);
+}
+
+extern "C" bool is_regular_file_n(const char *path, size_t bytes) {
+  return regular_file_within(path, bytes);
 }
 
 extern "C" FILE *u_fopen_path_text(const char *path, const char *mode) {
   if (!path || !mode)
     return nullptr;
-  PathKind kind = path_kind(path);
-  if (kind == PathKind::bytes)
+  HookBuffer<char16_t> wide;
+  switch (read_path_text(path, kUnknownLength, &wide)) {
+  case PathText::bytes:
     return plat_fopen(path, mode);
-  HookBuffer<char16_t> wide = decode_utf16_path(path, kind);
-  if (!wide) {
+  case PathText::wide:
+    return plat_fopen_utf16(wide.get(), mode);
+  case PathText::no_memory:
     errno = ENOMEM;
     return nullptr;
+  default:
+    errno = ENAMETOOLONG;
+    return nullptr;
   }
-  return plat_fopen_utf16(wide.get(), mode);
 }
 
 extern "C" const char *u_module_path(void) {

@@ -36,6 +36,25 @@ int skip_blanks(FILE *file) {
   return c;
 }
 
+// The first character of the next word, after spaces and tabs. Carriage
+// returns right before a line feed belong to the line end (a file written
+// on Windows and read as bytes elsewhere), so the line feed stands for
+// them; any other carriage return starts a word.
+int first_of_word(FILE *file) {
+  int c = skip_blanks(file);
+  if (c != '\r')
+    return c;
+  int next;
+  do
+    next = std::getc(file);
+  while (next == '\r');
+  if (next == '\n')
+    return next;
+  // The returns after the first would be dropped inside the word anyway.
+  std::ungetc(next, file);
+  return c;
+}
+
 bool is_punctuation(int c) {
   return c == ',' || c == ':' || c == '[' || c == ']';
 }
@@ -127,11 +146,7 @@ int sb_next_char_class(FILE *file, int *status) {
 char *sb_read_word(FILE *file, int *status) {
   if (*status)
     return nullptr;
-  int c = skip_blanks(file);
-  // A carriage return before the line end belongs to the line end (files
-  // written on Windows and read as bytes elsewhere), not to a word.
-  while (c == '\r')
-    c = std::getc(file);
+  int c = first_of_word(file);
   if (c == EOF) {
     *status = ERR_EOF;
     return nullptr;

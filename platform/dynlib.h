@@ -50,4 +50,54 @@ bool plat_file_version(const char *path, uint16_t parts[4]);
 
 #ifdef __cplusplus
 }
+
+#include <span>
+#include <type_traits>
+
+namespace ferry {
+
+// One entry point of a binding table: the name the library exports it under
+// and how its address goes into the table's typed slot.
+template <typename Table> struct EntryPoint {
+  const char *name;
+  void (*store)(Table &table, void *address);
+};
+
+template <auto Slot, typename Table> void store_entry_point(Table &table, void *address) {
+  using Fn = std::remove_reference_t<decltype(table.*Slot)>;
+  table.*Slot = reinterpret_cast<Fn>(address);
+}
+
+// Looks every entry point of `points` up in `lib` and stores it in `table`
+// (null when missing). on_missing(name) runs right after each failed
+// lookup, while plat_dynlib_error_text still tells its reason. Returns how
+// many were missing.
+template <typename Table, size_t Extent, typename OnMissing>
+int bind_entry_points(plat_dynlib *lib, Table &table,
+                      std::span<const EntryPoint<Table>, Extent> points, OnMissing on_missing) {
+  int missing = 0;
+  for (const EntryPoint<Table> &point : points) {
+    void *address = plat_dynlib_symbol(lib, point.name);
+    point.store(table, address);
+    if (!address) {
+      ++missing;
+      on_missing(point.name);
+    }
+  }
+  return missing;
+}
+
+template <typename Table, size_t Extent>
+void clear_entry_points(Table &table, std::span<const EntryPoint<Table>, Extent> points) {
+  for (const EntryPoint<Table> &point : points)
+    point.store(table, nullptr);
+}
+
+} // namespace ferry
+
+// The table entry of the slot `name` of `Table`, exported under that name.
+#define FERRY_ENTRY_POINT(Table, name)                                                             \
+  ferry::EntryPoint<Table> {                                                                       \
+#name, &ferry::store_entry_point < &Table::name, Table>                                        \
+  }
 #endif

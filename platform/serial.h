@@ -120,6 +120,35 @@ int plat_pty_read(intptr_t master, void *buffer, size_t bytes, uint32_t timeout_
 // Writes all bytes to the library's side; false on error.
 bool plat_pty_write(intptr_t master, const void *bytes, size_t count);
 
+// The line settings the library's side of a pair holds, read through the
+// master's own descriptor: what a port's settings became on the terminal,
+// decoded without the port layer's translation so that tests can check it.
+typedef struct plat_pty_line {
+  uint32_t in_baud; // 0 for a rate without a number here
+  uint32_t out_baud;
+  uint8_t data_bits; // 5..8
+  bool parity_bit;   // a parity bit is sent and expected
+  bool parity_odd;   // odd when set, else even
+  bool two_stop_bits;
+  bool parity_check; // received bytes are checked
+  bool raw;          // bytes pass untouched both ways: no line editing, echo,
+                     // signals, line-end translation or output processing
+  bool out_xonxoff;  // XON/XOFF when sending
+  bool in_xonxoff;   // XON/XOFF when receiving
+  bool cts_flow;     // hardware flow control
+  uint8_t xon_char;
+  uint8_t xoff_char;
+  // Whether this system's pseudo-terminals keep the data size and the parity
+  // bit at all: Linux ones carry eight bits without parity whatever is set,
+  // so there data_bits and parity_bit say nothing about the settings.
+  bool holds_data_bits;
+  bool holds_parity_bit;
+} plat_pty_line;
+
+// False where there are no pseudo-terminals (Windows) or the settings
+// cannot be read.
+bool plat_pty_line_settings(intptr_t master, plat_pty_line *line);
+
 // Readiness of a port for a thread that does not own it (the device
 // control worker), by its handle alone: true when it is an open port with
 // bytes waiting in its input queue and no line error pending. The owner's

@@ -190,7 +190,9 @@ u_err_t rr_read_ramp_file(const char *path, rr_ramp_hdr_t *hdr, uint16_t **sampl
   std::memset(hdr, 0, sizeof *hdr);
   if (samples)
     ferry::hook_free(*samples);
-  if (!path)
+  // Some systems open a folder for reading and fail only at the first read;
+  // a folder is refused as the file it cannot be, whatever the system.
+  if (!path || plat_is_directory(path))
     return ERR_CANT_OPEN_FILE;
 
   FileCloser file{std::fopen(path, "rb")};

@@ -351,8 +351,11 @@ u_err_t RampSetLoader::load_directory() {
   try {
     for (std::filesystem::directory_iterator it(dir_, ec), end; !ec && it != end;
          it.increment(ec)) {
+      // Every entry is gathered, folders too: one named like a ramp data file
+      // then fails its read and is reported, rather than being left out
+      // without a word.
       std::string name = it->path().filename().string();
-      if (name.empty() || name[0] == '.' || name.size() >= dir_name_size || it->is_directory(ec))
+      if (name.empty() || name[0] == '.' || name.size() >= dir_name_size)
         continue;
       long long serial = name_serial(name.c_str());
       if (serial < 0 || (serial != pifoc_serial_ && serial != pzt_serial_))
@@ -512,7 +515,9 @@ u_err_t load_ramp_set(sys_info &instr) {
   if (config_name[0]) {
     char path[path_size];
     join_path(path, dir, config_name);
-    if (!is_regular_file(path)) {
+    // The joined text ends where its bytes do, even when the directory
+    // happens to begin like a byte-order mark.
+    if (!is_regular_file_n(path, std::strlen(path) + 1)) {
       u_msg_hook("Cannot access ramp config file \"%s\"\n", path);
     } else {
       u_msg_hook("Reading ramp config file \"%s\"\n", path);

@@ -61,20 +61,30 @@ bool read_byte(sio_port *link, uint8_t *byte) {
   return sio_read_data(link, byte, 1, &got) == 0 && got == 1;
 }
 
+// Sets the port's time-out, saying so when it cannot be done.
+bool set_timeout(sio_port *link, int32_t seconds) {
+  const u_err_t err = sio_set_timeout(link, seconds);
+  if (err != ERR_NONE)
+    u_msg_hook("temp_comm_read: sio_set_timeout failed: %s\n", u_error_name(err));
+  return err == ERR_NONE;
+}
+
 // Reads the first byte of an answer with the controller's own time-out and
-// puts the port's time-out back.
+// puts the port's time-out back. A port that keeps the controller's ten
+// seconds would make every later exchange of its owner wait that long for
+// nothing, so a failed restore fails the read even when the byte came.
 u_err_t read_first_byte(sio_port *link, int32_t type, uint8_t *byte) {
   int32_t saved = 0;
   if (sio_get_timeout(link, &saved) != ERR_NONE)
     return ERR_TEMP_SENSOR_COMM;
-  sio_set_timeout(link, TEMP_FIRST_BYTE_TIMEOUT_S);
-  bool got = read_byte(link, byte);
-  sio_set_timeout(link, saved);
-  if (!got) {
+  if (!set_timeout(link, TEMP_FIRST_BYTE_TIMEOUT_S))
+    return ERR_TEMP_SENSOR_COMM;
+  const bool got = read_byte(link, byte);
+  if (!got)
     u_msg_hook("temp_comm_read: timeout on first byte, respType=%d\n", type);
-    return ERR_TEMP_SENSOR_TIMEOUT;
-  }
-  return ERR_NONE;
+  if (!set_timeout(link, saved))
+    return ERR_TEMP_SENSOR_COMM;
+  return got ? ERR_NONE : ERR_TEMP_SENSOR_TIMEOUT;
 }
 
 // After a refused write, asks for the controller's error code and lists

@@ -202,11 +202,14 @@ bool plat_serial_close(plat_serial *port) {
   if (!is_open(port))
     return false;
   int fd = fd_of(port);
-  ioctl(fd, TIOCNXCL);
-  if (close(fd) != 0 && errno != EINTR)
-    return false;
+  // Only a terminal was put in exclusive mode.
+  const bool released = !isatty(fd) || ioctl(fd, TIOCNXCL) == 0;
+  // Whatever close() says, the descriptor is gone (on Linux even after
+  // EINTR): keeping the number would let a retry close whatever file the
+  // process opens next under it.
+  const bool closed = close(fd) == 0 || errno == EINTR;
   port->handle = 0;
-  return true;
+  return released && closed;
 }
 
 bool plat_serial_set_rx_event_mask(plat_serial *port, bool on) {
@@ -489,3 +492,108 @@ bool plat_pty_write(intptr_t master, const void *bytes, size_t count) {
 }
 
 } // extern "C"
+
+namespace {
+
+// Rates decoded on their own rather than through the port's table, so that a
+// wrong entry there shows up as a wrong rate here.
+uint32_t pty_speed_number(speed_t code) {
+  switch (code) {
+  case B150:
+    return 150;
+  case B300:
+    return 300;
+  case B600:
+    return 600;
+  case B1200:
+    return 1200;
+  case B2400:
+    return 2400;
+  case B4800:
+    return 4800;
+  case B9600:
+    return 9600;
+  case B19200:
+    return 19200;
+  case B38400:
+    return 38400;
+  case B57600:
+    return 57600;
+  case B115200:
+    return 115200;
+  default:
+    return 0;
+  }
+}
+
+uint8_t pty_data_bits(tcflag_t cflag) {
+  switch (cflag & CSIZE) {
+  case CS5:
+    return 5;
+  case CS6:
+    return 6;
+  case CS7:
+    return 7;
+  default:
+    return 8;
+  }
+}
+
+bool pty_is_raw(const termios &tio) {
+  return !(tio.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN)) && !(tio.c_oflag & OPOST) &&
+         !(tio.c_iflag & (BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXANY));
+}
+
+struct PtyCarriage {
+  bool data_bits = false;
+  bool parity_bit = false;
+};
+
+// Asks a scratch pair whether the terminal keeps seven bits with parity.
+PtyCarriage probe_pty_carriage() {
+  PtyCarriage carriage;
+  intptr_t master = -1;
+  char path[128];
+  if (!plat_pty_open(&master, path, sizeof path))
+    return carriage;
+  int slave = open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  termios tio{};
+  if (slave >= 0 && tcgetattr(slave, &tio) == 0) {
+    tio.c_cflag = (tio.c_cflag & ~tcflag_t(CSIZE)) | CS7 | PARENB;
+    termios back{};
+    if (tcsetattr(slave, TCSANOW, &tio) == 0 && tcgetattr(static_cast<int>(master), &back) == 0) {
+      carriage.data_bits = (back.c_cflag & CSIZE) == CS7;
+      carriage.parity_bit = (back.c_cflag & PARENB) != 0;
+    }
+  }
+  if (slave >= 0)
+    close(slave);
+  plat_pty_close(master);
+  return carriage;
+}
+
+} // namespace
+
+extern "C" bool plat_pty_line_settings(intptr_t master, plat_pty_line *line) {
+  termios tio{};
+  if (!line || master < 0 || tcgetattr(static_cast<int>(master), &tio) != 0)
+    return false;
+  static const PtyCarriage carriage = probe_pty_carriage();
+  *line = plat_pty_line{};
+  line->in_baud = pty_speed_number(cfgetispeed(&tio));
+  line->out_baud = pty_speed_number(cfgetospeed(&tio));
+  line->data_bits = pty_data_bits(tio.c_cflag);
+  line->parity_bit = (tio.c_cflag & PARENB) != 0;
+  line->parity_odd = (tio.c_cflag & PARODD) != 0;
+  line->two_stop_bits = (tio.c_cflag & CSTOPB) != 0;
+  line->parity_check = (tio.c_iflag & INPCK) != 0;
+  line->raw = pty_is_raw(tio);
+  line->out_xonxoff = (tio.c_iflag & IXON) != 0;
+  line->in_xonxoff = (tio.c_iflag & IXOFF) != 0;
+  line->cts_flow = (tio.c_cflag & CRTSCTS) != 0;
+  line->xon_char = tio.c_cc[VSTART];
+  line->xoff_char = tio.c_cc[VSTOP];
+  line->holds_data_bits = carriage.data_bits;
+  line->holds_parity_bit = carriage.parity_bit;
+  return true;
+}

@@ -152,7 +152,12 @@ extern "C" plat_machine_lock *plat_machine_lock_open(const char *name) {
   } catch (...) {
     return nullptr;
   }
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  // flock needs no write access, and a lock file another user created in a
+  // shared folder may be theirs to write only; nor may every system let us
+  // open someone else's file there with O_CREAT.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT)
+    fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0)
     return nullptr;
   auto *lock = new (std::nothrow) plat_machine_lock;

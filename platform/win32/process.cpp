@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <lmcons.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -206,4 +208,102 @@ extern "C" bool plat_run_process(const char *const argv[], const char *stdout_pa
   if (ok && exit_status)
     *exit_status = static_cast<int>(code);
   return ok;
+}
+
+extern "C" bool plat_user_name(char *buffer, size_t bytes) {
+  if (!buffer || bytes == 0)
+    return false;
+  buffer[0] = '\0';
+  char name[UNLEN + 1] = {};
+  DWORD size = sizeof name;
+  if (!GetUserNameA(name, &size) || name[0] == '\0')
+    return false;
+  size_t length = std::strlen(name);
+  if (length >= bytes)
+    return false;
+  std::memcpy(buffer, name, length + 1);
+  return true;
+}
+
+namespace {
+
+WORD show_window(int show_mode) {
+  switch (show_mode) {
+  case PLAT_SHOW_MINIMISED:
+    return SW_SHOWMINIMIZED;
+  case PLAT_SHOW_HIDDEN:
+    return SW_HIDE;
+  default:
+    return SW_SHOWNORMAL;
+  }
+}
+
+// Waits for the started program and closes its handles; its exit code, or
+// 0 when it cannot be read.
+int finish(PROCESS_INFORMATION &child, bool wait) {
+  DWORD code = 0;
+  if (wait && (WaitForSingleObject(child.hProcess, INFINITE) != WAIT_OBJECT_0 ||
+               !GetExitCodeProcess(child.hProcess, &code)))
+    code = 0;
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  return static_cast<int>(code);
+}
+
+// Starts a command line in a window that carries the line as its title.
+// 0, or the system's error number.
+uint32_t create_process(const std::string &line, const std::string &title, int show_mode,
+                        bool inherit, DWORD flags, PROCESS_INFORMATION &child) {
+  // Both texts must be writable for the call.
+  std::string command = line, window_title = title;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.lpTitle = window_title.data();
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = show_window(show_mode);
+  if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, inherit, flags, nullptr, nullptr,
+                     &startup, &child))
+    return 0;
+  DWORD error = GetLastError();
+  return error != 0 ? error : ERROR_GEN_FAILURE;
+}
+
+} // namespace
+
+extern "C" uint32_t plat_run_command(const char *line, int show_mode, int *exit_code) {
+  if (!line)
+    return ERROR_INVALID_PARAMETER;
+  try {
+    PROCESS_INFORMATION child{};
+    // A line that names no program (a built-in of the command interpreter,
+    // a redirection) is handed to the interpreter instead.
+    uint32_t error = create_process(line, line, show_mode, true, CREATE_NEW_CONSOLE, child);
+    if (error != 0)
+      error = create_process(std::string("cmd /c ") + line, line, show_mode, true, 0, child);
+    if (error != 0)
+      return error;
+    int code = finish(child, true);
+    if (exit_code)
+      *exit_code = code;
+    return 0;
+  } catch (...) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+}
+
+extern "C" uint32_t plat_start_process(const char *line, int show_mode, bool wait, int *exit_code) {
+  if (!line)
+    return ERROR_INVALID_PARAMETER;
+  try {
+    PROCESS_INFORMATION child{};
+    uint32_t error = create_process(line, line, show_mode, false, 0, child);
+    if (error != 0)
+      return error;
+    int code = finish(child, wait);
+    if (wait && exit_code)
+      *exit_code = code;
+    return 0;
+  } catch (...) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
 }

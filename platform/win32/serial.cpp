@@ -62,10 +62,13 @@ bool plat_serial_open(const char *name, plat_serial *port) {
 }
 
 bool plat_serial_close(plat_serial *port) {
-  if (!is_open(port) || !CloseHandle(handle_of(port)))
+  if (!is_open(port))
     return false;
+  // A handle that failed to close is no more use than a closed one, and
+  // closing it again later could close whatever took its value meanwhile.
+  const bool closed = CloseHandle(handle_of(port)) != 0;
   port->handle = 0;
-  return true;
+  return closed;
 }
 
 bool plat_serial_set_rx_event_mask(plat_serial *port, bool on) {
@@ -145,23 +148,28 @@ bool plat_serial_set_timeouts(plat_serial *port, const plat_serial_timeouts *tim
 bool plat_serial_write(plat_serial *port, const void *bytes, uint32_t count, uint32_t *written) {
   if (written)
     *written = 0;
-  DWORD done = 0;
-  if (!is_open(port) || !WriteFile(handle_of(port), bytes, count, &done, nullptr))
+  if (!is_open(port))
     return false;
+  // A write that fails part-way has still sent what it counted.
+  DWORD done = 0;
+  const bool ok = WriteFile(handle_of(port), bytes, count, &done, nullptr) != 0;
   if (written)
     *written = done;
-  return true;
+  return ok;
 }
 
 bool plat_serial_read(plat_serial *port, void *buffer, uint32_t count, uint32_t *read) {
   if (read)
     *read = 0;
-  DWORD done = 0;
-  if (!is_open(port) || !ReadFile(handle_of(port), buffer, count, &done, nullptr))
+  if (!is_open(port))
     return false;
+  // Likewise a read that fails part-way has still taken its bytes off the
+  // line.
+  DWORD done = 0;
+  const bool ok = ReadFile(handle_of(port), buffer, count, &done, nullptr) != 0;
   if (read)
     *read = done;
-  return true;
+  return ok;
 }
 
 bool plat_serial_status(plat_serial *port, uint32_t *errors, uint32_t *in_queue,
@@ -198,6 +206,9 @@ int plat_pty_read(intptr_t, void *, size_t, uint32_t) {
   return -1;
 }
 bool plat_pty_write(intptr_t, const void *, size_t) {
+  return false;
+}
+bool plat_pty_line_settings(intptr_t, plat_pty_line *) {
   return false;
 }
 

@@ -122,6 +122,7 @@ struct plat_machine_lock {
   HANDLE mutex = nullptr;
   HANDLE release = nullptr; // signalled to let the holder give the mutex up
   HANDLE decided = nullptr; // signalled once the holder knows its wait's result
+  HANDLE idle = nullptr;    // signalled while this opening does not hold the lock
   HANDLE holder = nullptr;
   DWORD timeout = 0;
   int result = PLAT_WAIT_FAILED;
@@ -154,6 +155,33 @@ void end_holder(plat_machine_lock *lock) {
   close_handle(lock->holder);
 }
 
+// What is left of a wait of `total` that began at `start`.
+DWORD time_left(ULONGLONG start, DWORD total) {
+  if (total == INFINITE)
+    return INFINITE;
+  ULONGLONG spent = GetTickCount64() - start;
+  return spent >= total ? 0 : static_cast<DWORD>(total - spent);
+}
+
+// Starts a holder thread that waits up to `timeout` for the mutex; called
+// inside the state lock while the opening has no holder.
+int start_holder(plat_machine_lock *lock, DWORD timeout) {
+  lock->timeout = timeout;
+  ResetEvent(lock->release);
+  ResetEvent(lock->decided);
+  uintptr_t holder = _beginthreadex(nullptr, 0, hold_mutex, lock, 0, nullptr);
+  if (!holder)
+    return PLAT_WAIT_FAILED;
+  lock->holder = reinterpret_cast<HANDLE>(holder);
+  WaitForSingleObject(lock->decided, INFINITE);
+  int result = lock->result;
+  if (result == PLAT_WAIT_SIGNALLED)
+    ResetEvent(lock->idle);
+  else
+    end_holder(lock);
+  return result;
+}
+
 } // namespace
 
 extern "C" plat_machine_lock *plat_machine_lock_open(const char *name) {
@@ -165,10 +193,12 @@ extern "C" plat_machine_lock *plat_machine_lock_open(const char *name) {
   lock->mutex = CreateMutexA(nullptr, FALSE, name);
   lock->release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   lock->decided = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!lock->mutex || !lock->release || !lock->decided) {
+  lock->idle = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  if (!lock->mutex || !lock->release || !lock->decided || !lock->idle) {
     close_handle(lock->mutex);
     close_handle(lock->release);
     close_handle(lock->decided);
+    close_handle(lock->idle);
     delete lock;
     return nullptr;
   }
@@ -179,28 +209,22 @@ extern "C" plat_machine_lock *plat_machine_lock_open(const char *name) {
 extern "C" int plat_machine_lock_acquire(plat_machine_lock *lock, uint32_t timeout_ms) {
   if (!lock)
     return PLAT_WAIT_FAILED;
-  EnterCriticalSection(&lock->state);
-  if (lock->holder) {
-    // This opening holds the lock already.
+  ULONGLONG start = GetTickCount64();
+  DWORD total = system_timeout(timeout_ms);
+  for (;;) {
+    EnterCriticalSection(&lock->state);
+    if (!lock->holder) {
+      int result = start_holder(lock, time_left(start, total));
+      LeaveCriticalSection(&lock->state);
+      return result;
+    }
     LeaveCriticalSection(&lock->state);
-    Sleep(system_timeout(timeout_ms));
-    return PLAT_WAIT_TIMEOUT;
+    // This opening holds the lock already: like any other holder, it keeps
+    // the caller waiting until it gives the lock up.
+    DWORD waited = WaitForSingleObject(lock->idle, time_left(start, total));
+    if (waited != WAIT_OBJECT_0)
+      return wait_result(waited);
   }
-  lock->timeout = system_timeout(timeout_ms);
-  ResetEvent(lock->release);
-  ResetEvent(lock->decided);
-  uintptr_t holder = _beginthreadex(nullptr, 0, hold_mutex, lock, 0, nullptr);
-  if (!holder) {
-    LeaveCriticalSection(&lock->state);
-    return PLAT_WAIT_FAILED;
-  }
-  lock->holder = reinterpret_cast<HANDLE>(holder);
-  WaitForSingleObject(lock->decided, INFINITE);
-  int result = lock->result;
-  if (result != PLAT_WAIT_SIGNALLED)
-    end_holder(lock);
-  LeaveCriticalSection(&lock->state);
-  return result;
 }
 
 extern "C" bool plat_machine_lock_release(plat_machine_lock *lock) {
@@ -211,6 +235,7 @@ extern "C" bool plat_machine_lock_release(plat_machine_lock *lock) {
   if (owned) {
     SetEvent(lock->release);
     end_holder(lock);
+    SetEvent(lock->idle);
   }
   LeaveCriticalSection(&lock->state);
   return owned;
@@ -224,5 +249,6 @@ extern "C" void plat_machine_lock_close(plat_machine_lock *lock) {
   close_handle(lock->mutex);
   close_handle(lock->release);
   close_handle(lock->decided);
+  close_handle(lock->idle);
   delete lock;
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,22 +18,21 @@ using namespace ferry::test;
 
 namespace {
 
-enum class Order { little, big };
+// The two byte-order marks as a path text's first two bytes.
+enum class Mark { ff_fe, fe_ff };
 
-// A path text carrying a UTF-16 path: the mark, the units in the mark's
-// order, a zero unit; placed at offset bytes into the returned storage so
-// that tests can make it unaligned.
-std::vector<char> utf16_path_text(const fs::path &path, Order order, size_t offset = 0) {
+// A path text carrying a UTF-16 path: the mark, the path's units in the
+// host's order (whichever the mark), a zero unit; placed at offset bytes
+// into the returned storage so that tests can make it unaligned.
+std::vector<char> utf16_path_text(const fs::path &path, Mark mark, size_t offset = 0) {
   std::vector<char> text(offset, 'p');
-  auto put = [&](char16_t unit) {
-    char hi = static_cast<char>(unit >> 8), lo = static_cast<char>(unit & 0xFF);
-    text.push_back(order == Order::big ? hi : lo);
-    text.push_back(order == Order::big ? lo : hi);
-  };
-  put(0xFEFF);
-  for (char16_t unit : path.u16string())
-    put(unit);
-  put(0);
+  text.push_back(static_cast<char>(mark == Mark::ff_fe ? 0xFF : 0xFE));
+  text.push_back(static_cast<char>(mark == Mark::ff_fe ? 0xFE : 0xFF));
+  for (char16_t unit : path.u16string() + u'\0') {
+    char bytes[2];
+    std::memcpy(bytes, &unit, 2);
+    text.insert(text.end(), bytes, bytes + 2);
+  }
   return text;
 }
 
@@ -65,17 +66,17 @@ TEST(RegularFileTest, TellsFilesFromFoldersAndNothing) {
   EXPECT_FALSE(is_regular_file(nullptr));
 }
 
-TEST(RegularFileTest, ByteOrderMarkPathsInBothOrdersAndUnaligned) {
+TEST(RegularFileTest, ByteOrderMarkPathsWithEitherMarkAndUnaligned) {
   TempDir dir;
   fs::path file = dir.path() / kWideName;
   write_wide(file, "\x09");
-  for (Order order : {Order::little, Order::big}) {
+  for (Mark mark : {Mark::ff_fe, Mark::fe_ff}) {
     for (size_t offset : {0u, 1u}) {
-      auto text = utf16_path_text(file, order, offset);
+      auto text = utf16_path_text(file, mark, offset);
       EXPECT_TRUE(is_regular_file(text.data() + offset)) << "offset " << offset;
-      auto folder = utf16_path_text(dir.path(), order, offset);
+      auto folder = utf16_path_text(dir.path(), mark, offset);
       EXPECT_FALSE(is_regular_file(folder.data() + offset));
-      auto missing = utf16_path_text(dir.path() / "gone\u00E9", order, offset);
+      auto missing = utf16_path_text(dir.path() / "gone\u00E9", mark, offset);
       EXPECT_FALSE(is_regular_file(missing.data() + offset));
     }
   }
@@ -85,7 +86,7 @@ TEST(RegularFileTest, OutOfMemoryForAWidePathIsNoFileAndNoLeak) {
   TempDir dir;
   fs::path file = dir.path() / kWideName;
   write_wide(file, "\x09");
-  auto text = utf16_path_text(file, Order::little);
+  auto text = utf16_path_text(file, Mark::ff_fe);
   FailingAllocator allocator;
   allocator.fail_at(1);
   EXPECT_FALSE(is_regular_file(text.data()));
@@ -95,17 +96,66 @@ TEST(RegularFileTest, OutOfMemoryForAWidePathIsNoFileAndNoLeak) {
   EXPECT_EQ(allocator.live_blocks(), 0);
 }
 
+TEST(RegularFileTest, PathMustEndWithinTheLengthGiven) {
+  TempDir dir;
+  fs::path file = dir.path() / kWideName;
+  write_wide(file, "\x09");
+  write_file(dir.file("data.bin"), {1});
+  const std::string bytes = dir.file("data.bin");
+  struct Case {
+    const char *what;
+    const char *text;
+    size_t length;
+    bool found;
+  };
+  for (Mark mark : {Mark::ff_fe, Mark::fe_ff}) {
+    const auto wide = utf16_path_text(file, mark);
+    const Case cases[] = {
+        {"wide, whole", wide.data(), wide.size(), true},
+        {"wide, one byte of its zero unit", wide.data(), wide.size() - 1, false},
+        {"wide, without its zero unit", wide.data(), wide.size() - 2, false},
+        {"the mark alone", wide.data(), 2, false},
+        {"one byte", wide.data(), 1, false},
+        {"nothing", wide.data(), 0, false},
+        {"bytes, whole", bytes.c_str(), bytes.size() + 1, true},
+        {"bytes, without their zero", bytes.c_str(), bytes.size(), false},
+    };
+    for (const Case &c : cases)
+      EXPECT_EQ(is_regular_file_n(c.text, c.length), c.found) << c.what;
+  }
+  EXPECT_FALSE(is_regular_file_n(nullptr, 10));
+}
+
+TEST(RegularFileTest, WidePathWithoutItsZeroUnitIsNotReadOnAndOn) {
+  // Nothing after the last unit: a scan that went on would leave the
+  // buffer (the address sanitizer build sees it).
+  for (size_t units : {size_t(3), size_t(40000)}) {
+    std::vector<char> text = {'\xFF', '\xFE'};
+    for (size_t i = 0; i < units; ++i)
+      text.insert(text.end(), {'a', 'a'});
+    EXPECT_FALSE(is_regular_file_n(text.data(), text.size())) << units;
+    if (units > 32768) {
+      EXPECT_FALSE(is_regular_file(text.data()));
+      errno = 0;
+      EXPECT_EQ(u_fopen_path_text(text.data(), "rb"), nullptr);
+      EXPECT_EQ(errno, ENAMETOOLONG);
+    }
+  }
+}
+
 TEST(PathTextOpen, WritesAndReadsThroughEitherMark) {
   TempDir dir;
   fs::path file = dir.path() / kWideName;
-  for (Order order : {Order::little, Order::big}) {
-    auto text = utf16_path_text(file, order, 1);
+  for (Mark mark : {Mark::ff_fe, Mark::fe_ff}) {
+    auto text = utf16_path_text(file, mark, 1);
     FILE *f = u_fopen_path_text(text.data() + 1, "wb");
     ASSERT_NE(f, nullptr);
-    std::fputc(order == Order::big ? 'B' : 'L', f);
+    std::fputc(mark == Mark::fe_ff ? 'B' : 'L', f);
     std::fclose(f);
-    EXPECT_EQ(read_wide(file), order == Order::big ? "B" : "L");
+    EXPECT_EQ(read_wide(file), mark == Mark::fe_ff ? "B" : "L");
   }
+  // Both marks named that one file and no other.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
   // A byte path opens as it stands.
   FILE *f = u_fopen_path_text(dir.file("plain.txt").c_str(), "w");
   ASSERT_NE(f, nullptr);
@@ -116,7 +166,7 @@ TEST(PathTextOpen, WritesAndReadsThroughEitherMark) {
 
 TEST(PathTextOpen, OutOfMemoryOpensNothing) {
   TempDir dir;
-  auto text = utf16_path_text(dir.path() / kWideName, Order::big);
+  auto text = utf16_path_text(dir.path() / kWideName, Mark::fe_ff);
   FailingAllocator allocator;
   allocator.fail_at(1, true);
   EXPECT_EQ(u_fopen_path_text(text.data(), "wb"), nullptr);
@@ -179,6 +229,17 @@ TEST_F(FileSearch, AnAbsoluteNameIsNotLookedForInTheConfigurationDirectory) {
   EXPECT_EQ(std::string(found), full);
   std::string gone = config.file("gone.cfg");
   EXPECT_EQ(u_find_file(gone.c_str(), &found), ERR_CANT_READ_FILE);
+}
+
+TEST_F(FileSearch, ConfigurationDirectoryStartingWithAMarkIsReadAsBytes) {
+  // The joined candidate ends where its bytes end, whatever its first two
+  // bytes look like.
+  ScopedEnv marked("MB_CONFIG_DIR", "\xFF\xFE"
+                                    "cfg");
+  ferry::reset_path_caches("nowhere");
+  const char *found = nullptr;
+  EXPECT_EQ(u_find_file("absent.cfg", &found), ERR_CANT_READ_FILE);
+  EXPECT_EQ(found, nullptr);
 }
 
 TEST_F(FileSearch, WithoutAConfigurationDirectoryARelativeNameCantBeOpened) {

@@ -116,6 +116,8 @@ TEST(RampFile, BadFilesAreRefused) {
   }
   rr_ramp_hdr_t got;
   EXPECT_EQ(rr_read_ramp_file(dir.file("none").c_str(), &got, nullptr), ERR_CANT_OPEN_FILE);
+  // A folder is no file to open, on every system.
+  EXPECT_EQ(rr_read_ramp_file(dir.path().string().c_str(), &got, nullptr), ERR_CANT_OPEN_FILE);
   EXPECT_EQ(rr_read_ramp_file(dir.file("three").c_str(), nullptr, nullptr), ERR_INVALID_PARAM);
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
@@ -272,6 +273,27 @@ TEST_F(RampSet, DirectoryModeFiltersAndSorts) {
   EXPECT_EQ(ramp(1).hdr.rampID, 3);
   EXPECT_EQ(ramp(2).hdr.rampID, 1);
   EXPECT_EQ(instr.ramps.ramps_from_config, 0);
+}
+
+TEST_F(RampSet, FolderNamedLikeARampFileIsReportedAndTheOthersLoad) {
+  add_ramp("a.b12345", swli_header());
+  std::filesystem::create_directory(dir.path() / "m.b12345");
+  add_ramp("z.b12345", swli_header());
+  // What reading a folder as a ramp data file gives on this system.
+  rr_ramp_hdr_t h{};
+  const u_err_t folder_read = rr_read_ramp_file(dir.file("m.b12345").c_str(), &h, nullptr);
+  ASSERT_NE(folder_read, ERR_NONE);
+
+  ASSERT_EQ(rr_get_ramp_info(&instr), 0);
+  EXPECT_EQ(capture.text(), "Ramp directory: " + dir.path().string() +
+                                "\nChecking all files in ramp directory\n"
+                                "Loaded ramp file \"a.b12345\"\n"
+                                "Error reading ramp data file \"m.b12345\": " +
+                                u_error_name(folder_read) +
+                                "\n"
+                                "Loaded ramp file \"z.b12345\"\n" +
+                                summary(2, 2, 0, 2, 0, 0));
+  EXPECT_EQ(names(), (std::vector<std::string>{"a.b12345", "z.b12345"}));
 }
 
 TEST_F(RampSet, BoardType7DoublesTheScanningKey) {

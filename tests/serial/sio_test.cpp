@@ -269,6 +269,20 @@ TEST_F(SioTest, ClearBufferDrainsAChatteringDeviceUntilItIsQuiet) {
   EXPECT_EQ(seconds, 7);
 }
 
+TEST_F(SioTest, FailedCloseStillForgetsTheHandle) {
+  // A stale copy of the record: its handle is closed already when it is
+  // closed again, so that close fails.
+  sio_port stale = port;
+  ASSERT_EQ(sio_close(&port), ERR_NONE);
+  EXPECT_EQ(sio_close(&stale), ERR_CANT_CLOSE_SERIAL);
+  EXPECT_FALSE(sio_is_open(&stale));
+  // The handle's value may now name another port; a retry must leave it be.
+  ASSERT_EQ(sio_open(link.path().c_str(), &port), ERR_NONE);
+  EXPECT_EQ(sio_close(&stale), ERR_SERIAL_NOT_OPEN);
+  EXPECT_EQ(sio_init(&port, nullptr, 0), ERR_NONE);
+  EXPECT_EQ(messages.text(), "");
+}
+
 TEST_F(SioTest, ClosedPortRefusesEveryOperation) {
   ASSERT_EQ(sio_close(&port), ERR_NONE);
   EXPECT_FALSE(sio_is_open(&port));

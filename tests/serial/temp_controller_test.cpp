@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "base/hooks.h"
 #include "serial/temp_controller.h"
 #include "sim/temp_controller_sim.h"
 #include "support/serial_sim_link.h"
@@ -181,6 +184,39 @@ TEST_F(TempControllerTest, SilenceTimesOutOnTheFirstByteAndRestoresTheTimeout) {
   int32_t seconds = 0;
   ASSERT_EQ(sio_get_timeout(&port, &seconds), ERR_NONE);
   EXPECT_EQ(seconds, 3);
+}
+
+// Forwards every message to the capture and closes the link at the first
+// time-out report: the one moment a host can act between the controller's
+// time-out going in and the port's own coming back.
+sio_port *closed_on_timeout = nullptr;
+u_msg_fn forward_to = nullptr;
+
+int close_link_on_timeout(const char *format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (closed_on_timeout && std::strstr(text, "timeout on first byte")) {
+    sio_close(closed_on_timeout);
+    closed_on_timeout = nullptr;
+  }
+  return forward_to("%s", text);
+}
+
+TEST_F(TempControllerTest, TimeoutThatCannotBeRestoredFailsTheExchange) {
+  ScaledTime fast(0.005);
+  link.set_fault(Fault::silence, 1);
+  forward_to = u_msg_hook;
+  closed_on_timeout = &port;
+  u_msg_hook = close_link_on_timeout;
+  const u_err_t err = write_text("IM0002.");
+  u_msg_hook = forward_to;
+  EXPECT_EQ(err, ERR_TEMP_SENSOR_COMM);
+  EXPECT_EQ(messages.text(), "temp_comm_read: timeout on first byte, respType=1\n"
+                             "temp_comm_read: sio_set_timeout failed: ERR_SERIAL_NOT_OPEN\n");
+  EXPECT_FALSE(sio_is_open(&port));
 }
 
 TEST_F(TempControllerTest, BrokenDataAnswersAreReadErrors) {

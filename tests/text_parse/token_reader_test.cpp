@@ -139,6 +139,55 @@ TEST_F(TokenReader, WordEndsAndLimits) {
   }
 }
 
+TEST_F(TokenReader, CarriageReturnsOfLineEndsAndOfWords) {
+  // The words read up to the first status, which ends the list as <EOL> or
+  // <EOF>.
+  auto words = [&](const std::string &text) {
+    File f = stream_of(text);
+    status = 0;
+    std::string out;
+    for (int i = 0; i < 10 && status == 0; ++i) {
+      std::string w = take_word(f.get(), &status);
+      out += (status == ERR_EOL ? "<EOL>" : status == ERR_EOF ? "<EOF>" : w) + "|";
+    }
+    return out;
+  };
+  struct Case {
+    const char *text;
+    const char *words;
+  } cases[] = {
+      // Line ends written on Windows: the return goes with the line feed.
+      {"a\r\nb\r\n", "a|<EOL>|"},
+      {" \r\nb", "<EOL>|"},
+      {"\r\r\nb", "<EOL>|"},
+      {"\"q\"\r\n", "q|<EOL>|"},
+      // A return not followed by a line feed starts a word; inside a word
+      // returns are dropped.
+      {"\rword next\n", "\rword|next|<EOL>|"},
+      {"key \rvalue\r\n", "key|\rvalue|<EOL>|"},
+      {"\r\rx y", "\rx|y|<EOF>|"},
+      {"\r next", "\r|next|<EOF>|"},
+      {"\r", "\r|<EOF>|"},
+      {"in\rside", "inside|<EOF>|"},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(words(c.text), c.words) << testing::PrintToString(c.text);
+
+  // The line feed stays for the caller; a word starting with a return is
+  // no keyword.
+  status = 0;
+  File f = stream_of("\r\nversion\r\n\rversion\n");
+  EXPECT_EQ(sb_read_keyword(f.get(), &status), SB_KW_EOL);
+  EXPECT_EQ(std::getc(f.get()), '\n');
+  EXPECT_EQ(sb_read_keyword(f.get(), &status), 11);
+  EXPECT_EQ(sb_read_keyword(f.get(), &status), SB_KW_EOL);
+  EXPECT_EQ(std::getc(f.get()), '\n');
+  EXPECT_EQ(sb_read_keyword(f.get(), &status), SB_KW_UNKNOWN);
+  EXPECT_EQ(status, ERR_SB_CALFILE_SYNTAX);
+  EXPECT_EQ(capture.text(), "Error(s) reading system calibration file \"sys.cal\":\n"
+                            "Unrecognized token \"\rversion\"\n");
+}
+
 TEST_F(TokenReader, KeywordsAndFixedCodes) {
   File f = stream_of("Version : [ CHANNEL ] ,\n");
   EXPECT_EQ(sb_read_keyword(f.get(), &status), 11);
