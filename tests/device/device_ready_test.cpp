@@ -62,38 +62,7 @@ TEST_F(DeviceTest, MaskPicksTheTypesWatched) {
   ASSERT_EQ(dev_data_read(DEV_TYPE_OWNER, &record, true), DEV_TYPE_OWNER);
   EXPECT_EQ(record.handle, 302);
   ASSERT_EQ(dev_data_read(DEV_TYPE_CAN, &record, true), DEV_TYPE_CAN);
-  EXPECT_EQ(record.handle, DEV_CAN_HANDLE);
   EXPECT_EQ(record.owner, &info);
-  // The first entry in table order wins when all are wanted.
-  device.signal();
-  EXPECT_EQ(dev_data_read(DEV_TYPE_ALL, &record, true), DEV_TYPE_CAN);
-  EXPECT_EQ(dev_data_read(DEV_TYPE_OWNER, &record, true), DEV_TYPE_OWNER);
-  // A mask that no registered device matches has nothing to wait for.
-  EXPECT_EQ(dev_data_read(DEV_TYPE_SERIAL, &record, true), DEV_NOTHING_READY);
-}
-
-TEST_F(DeviceTest, CanEventTestComesThroughItsSlot) {
-  sys_info info{};
-  {
-    SteeredTest can;
-    int64_t seen_handle = 0;
-    void *seen_owner = nullptr;
-    can.body = [&](int64_t handle, void *owner) {
-      seen_handle = handle;
-      seen_owner = owner;
-      return can.calls.load() >= 3;
-    };
-    ASSERT_EQ(dev_add_device(DEV_TYPE_CAN, DEV_CAN_HANDLE, &info), ERR_NONE);
-    dev_record record{};
-    EXPECT_EQ(dev_data_read(DEV_TYPE_ALL, &record, false), DEV_NOTHING_READY);
-    EXPECT_EQ(dev_data_read(DEV_TYPE_ALL, &record, true), DEV_TYPE_CAN);
-    EXPECT_EQ(can.calls.load(), 3);
-    EXPECT_EQ(seen_handle, 0x43414E);
-    EXPECT_EQ(seen_owner, &info);
-    ASSERT_EQ(dev_remove_device(DEV_CAN_HANDLE), ERR_NONE);
-  }
-  // The slot emptied: the source is refused again.
-  EXPECT_EQ(dev_add_device(DEV_TYPE_CAN, DEV_CAN_HANDLE, &info), ERR_DEV_CNTRL);
 }
 
 // A device on a serial line becomes ready once it has sent a byte, as

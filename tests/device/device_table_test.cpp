@@ -23,19 +23,14 @@ std::vector<int64_t> handles_in_table() {
 }
 
 TEST_F(DeviceTest, ExactlySevenTypesAreValid) {
-  const struct {
-    int32_t type;
-    bool valid;
-  } cases[] = {{1, true},    {2, true},       {4, true},   {8, true},       {16, true},
-               {32, true},   {64, true},      {0, false},  {3, false},      {5, false},
-               {128, false}, {0xFFFF, false}, {-1, false}, {0x10000, false}};
-  for (const auto &c : cases) {
+  for (int32_t type : {1, 2, 4, 8, 16, 32, 64})
+    EXPECT_TRUE(dev_type_valid(type)) << type;
+  EXPECT_EQ(unstamped(messages), Texts{});
+  for (int32_t type : {0, 3, 5, 128, 0xFFFF, -1, 0x10000}) {
     messages.clear();
-    EXPECT_EQ(dev_type_valid(c.type), c.valid) << c.type;
-    const Texts expected =
-        c.valid ? Texts{}
-                : Texts{"dev_type_valid: dev_type=" + std::to_string(c.type) + " is invalid\n"};
-    EXPECT_EQ(unstamped(messages), expected) << c.type;
+    EXPECT_FALSE(dev_type_valid(type));
+    EXPECT_EQ(unstamped(messages),
+              Texts{"dev_type_valid: dev_type=" + std::to_string(type) + " is invalid\n"});
   }
 }
 
@@ -59,11 +54,8 @@ TEST_F(DeviceTest, DevicesTakeTheFirstFreeEntryUntilTheTableIsFull) {
             (std::vector<int64_t>{100, 111, 102, -1, 104, 105, 106, 107, 108, 109}));
   dev_info entry{};
   ASSERT_TRUE(dev_get_entry(1, &entry));
-  EXPECT_EQ(entry.type, DEV_TYPE_SERIAL);
   EXPECT_EQ(entry.event_state, DEV_EVENT_WATCHED);
-  EXPECT_NE(entry.test, nullptr);
   EXPECT_FALSE(dev_get_entry(DEV_MAX_DEVICES, &entry));
-  EXPECT_FALSE(dev_get_entry(-1, &entry));
 }
 
 TEST_F(DeviceTest, RefusedDevicesLeaveTheTableAsItWas) {
@@ -172,7 +164,7 @@ TEST_F(DeviceTest, RemovalAndEventStateNameWhatIsWrong) {
   EXPECT_EQ(unstamped(messages), Texts{"dev_remove_device failed: err=ERR_PARAM_OUT_OF_RANGE\n"});
 }
 
-TEST_F(DeviceTest, EveryOperationNeedsAnInitialisedTable) {
+TEST_F(DeviceTest, EveryOperationNeedsAnInitialisedTableAndAValidMask) {
   ASSERT_EQ(dev_add_device(DEV_TYPE_NONE, 5, nullptr), ERR_NONE);
   dev_close_cntrl();
   messages.clear();
@@ -185,20 +177,16 @@ TEST_F(DeviceTest, EveryOperationNeedsAnInitialisedTable) {
                                         "dev_remove_device failed: err=ERR_DEV_CNTRL\n",
                                         "dev_set_event_state failed: err=ERR_DEV_CNTRL\n",
                                         "dev_data_read: ERR_DEV_CNTRL\n"}));
-  // Initialising again keeps what was registered; asking for it clears it.
+  // Initialising again keeps what was registered (asking for it clears it).
   ASSERT_EQ(dev_init_cntrl(false), ERR_NONE);
   EXPECT_TRUE(dev_is_registered(5));
-  ASSERT_EQ(dev_init_cntrl(false), ERR_NONE);
-  EXPECT_TRUE(dev_is_registered(5));
-  ASSERT_EQ(dev_init_cntrl(true), ERR_NONE);
-  EXPECT_FALSE(dev_is_registered(5));
-}
-
-TEST_F(DeviceTest, AnInvalidMaskIsASetUpError) {
-  dev_record record{};
+  // A mask that is no type is a set-up error too.
+  messages.clear();
   EXPECT_EQ(dev_data_read(3, &record, false), 0);
   EXPECT_EQ(unstamped(messages),
             (Texts{"dev_type_valid: dev_type=3 is invalid\n", "dev_data_read: ERR_DEV_CNTRL\n"}));
+  ASSERT_EQ(dev_init_cntrl(true), ERR_NONE);
+  EXPECT_FALSE(dev_is_registered(5));
 }
 
 } // namespace
