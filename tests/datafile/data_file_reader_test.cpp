@@ -258,6 +258,7 @@ TEST_F(DataFileReader, Utf16PathsAreReadAsTheWriterTakesThem) {
   r.from(text);
   ASSERT_EQ(r.result, 0);
   EXPECT_EQ(r.phase.matrix[11], phase_samples[11]);
+  phase_matrix_free(&r.phase);
 
   // The path's buffer is the first allocation, then the two matrices.
   long n = expect_no_leak_under_oom(
