@@ -73,39 +73,6 @@ protected:
   }
 };
 
-TEST_F(DataFileReader, GivesBackWhatTheWriterWasGiven) {
-  header.timestamp = 1104932700;
-  std::strcpy(header.comment, "Data from lab SPMprobe");
-  header.f32_at_176 = 1.0f;
-  header.n32_at_1450 = -5; // makes the header 4096 bytes long
-  data_prefix prefix{-3, "prefix", 7, 8, 9};
-  ASSERT_EQ(write_data_file(path.c_str(), &prefix, &header, &intensity, &phase), 0);
-  Read r;
-  r.from(path);
-  ASSERT_EQ(r.result, 0);
-  EXPECT_EQ(r.layout.magic_number, 0x881B0371u);
-  EXPECT_EQ(r.layout.header_format, 3);
-  EXPECT_EQ(r.layout.header_size, 4096u);
-  EXPECT_EQ(r.layout.intens_bytes, 24u);
-  EXPECT_EQ(r.layout.phase_bytes, 48u);
-  EXPECT_EQ(std::memcmp(&r.prefix, &prefix, sizeof prefix), 0);
-  EXPECT_EQ(r.header.timestamp, 1104932700);
-  EXPECT_STREQ(r.header.comment, "Data from lab SPMprobe");
-  EXPECT_EQ(r.header.f32_at_176, 1.0f);
-  EXPECT_EQ(r.header.n32_at_1450, -5);
-  const intensity_matrix &im = r.intensity;
-  EXPECT_EQ((std::vector<int>{im.x, im.y, im.width, im.height, im.n_buckets, im.aux}),
-            (std::vector<int>{-1, 4, 3, 2, 2, 0x0102}));
-  ASSERT_EQ(im.size, 12u);
-  EXPECT_EQ(std::vector<uint16_t>(im.matrix, im.matrix + 12),
-            std::vector<uint16_t>(intens_samples, intens_samples + 12));
-  const phase_matrix &pm = r.phase;
-  EXPECT_EQ((std::vector<int>{pm.x, pm.y, pm.width, pm.height}), (std::vector<int>{2, 1, 4, 3}));
-  ASSERT_EQ(pm.size, 12u);
-  EXPECT_EQ(std::vector<int32_t>(pm.matrix, pm.matrix + 12),
-            std::vector<int32_t>(phase_samples, phase_samples + 12));
-}
-
 TEST_F(DataFileReader, AnEmptyArrayKeepsItsWindowWithoutABuffer) {
   intensity.width = 0; // present, but without samples
   Bytes bytes = written();

@@ -11,12 +11,9 @@
 
 #include "tool/ferryinfo/report.h"
 
-using ferry::info::FileKind;
 using ferry::info::json_string;
 using ferry::info::phase_statistics;
-using ferry::info::report_json;
 using ferry::info::report_rows;
-using ferry::info::report_text;
 using ferry::info::ShownFile;
 
 namespace {
@@ -90,27 +87,6 @@ TEST(ReportRows, IntensityBucketsAndAllInvalidPhase) {
   EXPECT_EQ(r.json.at("invalid_share"), "1");
   EXPECT_EQ(r.text.at("phase minimum"), "none");
   f.phase.matrix = nullptr; // the destructor must not give back the samples
-}
-
-TEST(ReportRows, TextLinesAlignAndJsonHasEveryMemberOnce) {
-  ShownFile f;
-  f.kind = FileKind::hdp;
-  f.hdp_format = 3;
-  const auto rows = report_rows("in.hdp", f);
-  const std::string text = report_text(rows);
-  EXPECT_EQ(text.substr(0, 25), "file:             in.hdp\n");
-  size_t value_column = std::string::npos;
-  for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
-    const size_t column = text.find_first_not_of(' ', text.find(':', at) + 1) - at;
-    if (value_column == std::string::npos)
-      value_column = column;
-    EXPECT_EQ(column, value_column) << text.substr(at, text.find('\n', at) - at);
-  }
-  const std::string json = report_json(rows);
-  EXPECT_EQ(json.substr(0, 22), "{\n  \"file\": \"in.hdp\",\n");
-  EXPECT_EQ(json.substr(json.size() - 3), "\n}\n");
-  EXPECT_EQ(json.find("\"phase_bytes\""), std::string::npos); // data files only
-  EXPECT_EQ(json.find("\"format\""), json.rfind("\"format\""));
 }
 
 TEST(PhaseStatistics, CountValidSamplesAndTheirRange) {
