@@ -3,13 +3,11 @@
 // board's serial link and the device name it is opened on.
 //
 // The link is held here by value, so it lives exactly as long as the
-// instrument's record and a cleared record is a closed link. That takes the
-// serial layer's port record into this header, the one place where the
-// record of the instrument reaches above the base services.
+// instrument's record and a cleared record is a closed link.
 
 #include <stdint.h>
 
-#include "serial/sio.h"
+#include "base/serial_port.h"
 
 #ifdef __cplusplus
 extern "C" {

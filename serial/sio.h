@@ -7,18 +7,12 @@
 #include <stdint.h>
 
 #include "base/errors.h"
+#include "base/serial_port.h"
 #include "platform/serial.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-// Serial port record: one operating-system handle. A cleared record, and
-// one left behind by a failed sio_open or by sio_close, is not open: every
-// operation on it returns ERR_SERIAL_NOT_OPEN without touching the system.
-typedef struct sio_port {
-  plat_serial port;
-} sio_port;
 
 enum {
   SIO_XON_CHAR = 17,
