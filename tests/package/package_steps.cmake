@@ -116,7 +116,11 @@ function(check_host prefix variant language method work)
       set(compile ${CXX_COMPILER} -std=c++20 -pedantic)
     endif()
     if(EXE_SUFFIX)
-      list(APPEND flags -static)
+      # The host's own runtime inside the .exe (-static), as the CMake host
+      # does; ld takes the DLL's import library only while linking
+      # dynamically.
+      list(APPEND compile -static)
+      set(flags -Wl,-Bdynamic ${flags} -Wl,-Bstatic)
     endif()
     run(COMMAND ${compile} -Wall -Werror ${source} ${flags} -o ${host})
     if(variant STREQUAL "SHARED" AND NOT EXE_SUFFIX)
