@@ -7,6 +7,8 @@
 
 #include <stdint.h>
 
+#include "ferry_export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -24,15 +26,15 @@ enum {
 // Name of a code in a shared buffer that the next lookup overwrites:
 // "NO_ERROR" for 0, the catalogue name for 1..462, else
 // "invalid error number %d".
-const char *u_error_name(u_err_t code);
-const char *u_error_name_alias(u_err_t code);
+FERRY_API const char *u_error_name(u_err_t code);
+FERRY_API const char *u_error_name_alias(u_err_t code);
 
 // Prints the code's name and a line end through the message hook; 0 prints
 // nothing.
-void u_error_report(u_err_t code);
+FERRY_API void u_error_report(u_err_t code);
 
 // As u_error_report, then ends the process with status 1 (code 0 returns).
-void u_error_exit(u_err_t code);
+FERRY_API void u_error_exit(u_err_t code);
 
 #ifdef __cplusplus
 }
@@ -40,6 +42,6 @@ void u_error_exit(u_err_t code);
 namespace ferry {
 // The constant name of a catalogue code, or nullptr outside 1..462. Unlike
 // u_error_name it does not touch the shared buffer.
-const char *error_constant_name(u_err_t code);
+FERRY_API const char *error_constant_name(u_err_t code);
 } // namespace ferry
 #endif

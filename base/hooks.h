@@ -7,13 +7,15 @@
 
 #include <stddef.h>
 
+#include "ferry_export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 // printf-style output of every library message. Never null.
 typedef int (*u_msg_fn)(const char *format, ...);
-extern u_msg_fn u_msg_hook;
+FERRY_API extern u_msg_fn u_msg_hook;
 
 // Memory of the library's own buffers and records. A null result is
 // reported by the caller as ERR_NO_MEM.
@@ -21,24 +23,24 @@ typedef void *(*u_malloc_fn)(size_t bytes);
 typedef void *(*u_realloc_fn)(void *block, size_t bytes);
 typedef void *(*u_calloc_fn)(size_t count, size_t size);
 typedef void (*u_free_fn)(void *block);
-extern u_malloc_fn u_malloc_hook;
-extern u_realloc_fn u_realloc_hook;
-extern u_calloc_fn u_calloc_hook;
-extern u_free_fn u_free_hook;
+FERRY_API extern u_malloc_fn u_malloc_hook;
+FERRY_API extern u_realloc_fn u_realloc_hook;
+FERRY_API extern u_calloc_fn u_calloc_hook;
+FERRY_API extern u_free_fn u_free_hook;
 
 // Asked by long waits with 0; a nonzero answer ends the wait with
 // ERR_FERNHALL_ABORTED. Default: never abort.
 typedef int (*u_abort_fn)(int);
-extern u_abort_fn u_abort_hook;
+FERRY_API extern u_abort_fn u_abort_hook;
 
 // Called by polling loops after every pause. Default: does nothing.
 typedef void (*u_idle_fn)(void);
-extern u_idle_fn u_idle_hook;
+FERRY_API extern u_idle_fn u_idle_hook;
 
 // The defaults, so a host (or a test) can put them back.
-int u_abort_never(int);
-void u_idle_nothing(void);
-void u_restore_memory_hooks(void);
+FERRY_API int u_abort_never(int);
+FERRY_API void u_idle_nothing(void);
+FERRY_API void u_restore_memory_hooks(void);
 
 #ifdef __cplusplus
 }
@@ -54,8 +56,7 @@ namespace ferry {
 template <typename T> class HookBuffer {
 public:
   HookBuffer() = default;
-  explicit HookBuffer(size_t count)
-      : data_(static_cast<T *>(u_malloc_hook(count * sizeof(T)))) {}
+  explicit HookBuffer(size_t count) : data_(static_cast<T *>(u_malloc_hook(count * sizeof(T)))) {}
   HookBuffer(const HookBuffer &) = delete;
   HookBuffer &operator=(const HookBuffer &) = delete;
   HookBuffer(HookBuffer &&other) noexcept : data_(std::exchange(other.data_, nullptr)) {}

@@ -10,6 +10,7 @@
 #include "base/sys_info_can.h"
 #include "base/sys_info_ramps.h"
 #include "base/sys_info_serial.h"
+#include "ferry_export.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -32,7 +33,7 @@ typedef struct sys_info {
 } sys_info;
 
 // The process's instrument records, cleared at start.
-extern sys_info sys_info_instruments[SYS_INFO_MAX_INSTRUMENTS];
+FERRY_API extern sys_info sys_info_instruments[SYS_INFO_MAX_INSTRUMENTS];
 
 #ifdef __cplusplus
 }

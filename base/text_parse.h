@@ -10,6 +10,8 @@
 #include <stdbool.h>
 #include <stddef.h>
 
+#include "ferry_export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -24,19 +26,19 @@ enum { U_PARSE_STRING_MSG_SIZE = 256 };
 // is null), split at delims (" \t" when null). On failure the value is
 // 2147483647, positive infinity or the empty text, and msg (when given)
 // holds the explanation. Without a place for the value no token is taken.
-bool u_parse_int_field(char *line, const char *delims, const char *label, int minimum, int maximum,
-                       char *msg, int *value);
-bool u_parse_real_field(char *line, const char *delims, const char *label, double minimum,
-                        double maximum, char *msg, double *value);
+FERRY_API bool u_parse_int_field(char *line, const char *delims, const char *label, int minimum,
+                                 int maximum, char *msg, int *value);
+FERRY_API bool u_parse_real_field(char *line, const char *delims, const char *label, double minimum,
+                                  double maximum, char *msg, double *value);
 // text must hold max_len + 1 bytes; max_len below 2 takes no token.
-bool u_parse_string_field(char *line, const char *delims, const char *label, int max_len, char *msg,
-                          char *text);
+FERRY_API bool u_parse_string_field(char *line, const char *delims, const char *label, int max_len,
+                                    char *msg, char *text);
 
 // -1, 0 or 1 like strcmp after the normalisation; 0: the text is the keyword.
-int strxcmp(const char *text, const char *keyword);
+FERRY_API int strxcmp(const char *text, const char *keyword);
 
 // Removes white space outside double quotes in place; returns the count.
-int u_squeeze_blanks(char *text);
+FERRY_API int u_squeeze_blanks(char *text);
 
 #ifdef __cplusplus
 }

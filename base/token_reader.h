@@ -11,6 +11,8 @@
 #include <stddef.h>
 #include <stdio.h>
 
+#include "ferry_export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -37,25 +39,25 @@ typedef struct sb_keyword {
 // Hands the readers the keyword table of the file being read: entries
 // sorted ascending by byte-wise comparison of their words. The table is not
 // copied and must outlive its use; null (or count 0) leaves no word known.
-void sb_set_keyword_table(const sb_keyword *table, size_t count);
+FERRY_API void sb_set_keyword_table(const sb_keyword *table, size_t count);
 
-int sb_next_char_class(FILE *file, int *status);
+FERRY_API int sb_next_char_class(FILE *file, int *status);
 // A new text (released with free) or null.
-char *sb_read_word(FILE *file, int *status);
-int sb_read_keyword(FILE *file, int *status);
-int sb_read_int(FILE *file, int *status, int minimum, int maximum);
-double sb_read_real(FILE *file, int *status, double minimum, double maximum, bool closed_low,
-                    bool closed_high);
-double sb_read_real_closed(FILE *file, int *status, double minimum, double maximum);
+FERRY_API char *sb_read_word(FILE *file, int *status);
+FERRY_API int sb_read_keyword(FILE *file, int *status);
+FERRY_API int sb_read_int(FILE *file, int *status, int minimum, int maximum);
+FERRY_API double sb_read_real(FILE *file, int *status, double minimum, double maximum,
+                              bool closed_low, bool closed_high);
+FERRY_API double sb_read_real_closed(FILE *file, int *status, double minimum, double maximum);
 
 // Starts a new read for the reporter: its count goes to 0 and the heading
 // names the file path, else the information source, else neither. The texts
 // are not copied and must stay valid during the read.
-void sb_report_begin(const char *path, const char *source_name);
+FERRY_API void sb_report_begin(const char *path, const char *source_name);
 // Reports made since sb_report_begin.
-int sb_report_count(void);
+FERRY_API int sb_report_count(void);
 // Prints one error of the current read, after the heading on the first.
-void sb_report(const char *format, ...)
+FERRY_API void sb_report(const char *format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif

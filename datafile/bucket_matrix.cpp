@@ -7,7 +7,7 @@
 
 #include "base/hooks.h"
 #include "datafile/matrix.h"
-#include "datafile/matrix_sizes.h"
+#include "datafile/matrix_sizes_internal.h"
 
 namespace {
 

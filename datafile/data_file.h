@@ -7,15 +7,18 @@
 
 #include "base/errors.h"
 #include "datafile/matrix.h"
+#include "ferry_export.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
+// The magic numbers lie beyond the int range that a C enumerator may hold.
+#define DATA_FILE_MAGIC_FORMAT_1 0x881B036Fu
+#define DATA_FILE_MAGIC_FORMAT_2 0x881B0370u
+#define DATA_FILE_MAGIC_FORMAT_3 0x881B0371u
+
 enum {
-  DATA_FILE_MAGIC_FORMAT_1 = 0x881B036F,
-  DATA_FILE_MAGIC_FORMAT_2 = 0x881B0370,
-  DATA_FILE_MAGIC_FORMAT_3 = 0x881B0371,
   DATA_FILE_SHORT_HEADER_SIZE = 834,
   DATA_FILE_LONG_HEADER_SIZE = 4096,
   // Offset of the first field of the header record.
@@ -60,21 +63,23 @@ typedef struct data_prefix {
 // count does not fit its 32-bit header field; nothing is written then.
 // ERR_CANT_WRITE_FILE: a seek, a write or the final close fails.
 // ERR_NO_MEM: no work buffer.
-u_err_t write_data_file(const char *path, const data_prefix *prefix, const data_header *header,
-                        const intensity_matrix *intensity, const phase_matrix *phase);
+FERRY_API u_err_t write_data_file(const char *path, const data_prefix *prefix,
+                                  const data_header *header, const intensity_matrix *intensity,
+                                  const phase_matrix *phase);
 
 // Appends one binary data file to an open stream.
-u_err_t write_data_stream(FILE *stream, const data_prefix *prefix, const data_header *header,
-                          const intensity_matrix *intensity, const phase_matrix *phase);
+FERRY_API u_err_t write_data_stream(FILE *stream, const data_prefix *prefix,
+                                    const data_header *header, const intensity_matrix *intensity,
+                                    const phase_matrix *phase);
 
 // Writes count 16-bit samples big-endian in chunks of 32768 through one
 // 65536-byte work buffer (taken even for a count of 0). Null samples or
 // stream with a nonzero count: ERR_INVALID_PARAM.
-u_err_t write_samples16(const uint16_t *samples, uint32_t count, FILE *stream);
+FERRY_API u_err_t write_samples16(const uint16_t *samples, uint32_t count, FILE *stream);
 
 // Reverses n (2, 4 or 8) bytes in place. Any other n is a programming
 // error: it is reported through the message hook and the process aborts.
-void u_swap_bytes(void *p, int n);
+FERRY_API void u_swap_bytes(void *p, int n);
 
 #ifdef __cplusplus
 }

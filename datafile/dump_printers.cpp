@@ -1,5 +1,5 @@
 #include "datafile/dump_printers.h"
-#include "datafile/dump_support.h"
+#include "datafile/dump_support_internal.h"
 
 #include <algorithm>
 #include <array>

@@ -16,6 +16,7 @@
 
 #include "datafile/lists.h"
 #include "datafile/matrix.h"
+#include "ferry_export.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -142,32 +143,32 @@ typedef struct fiducial_fit {
 // Notations of bytes_dump.
 enum bytes_notation { BYTES_DECIMAL = 0, BYTES_HEX = 1, BYTES_OCTAL = 2, BYTES_BINARY = 3 };
 
-void acquire_params_dump(FILE *stream, const acquire_params *p);
-void analysis_params_dump(FILE *stream, const analysis_params *p);
-void surface_fit_dump(FILE *stream, const surface_fit *f);
-void fit_terms_dump(FILE *stream, const fit_terms *t);
-void profile_fit_dump(FILE *stream, const profile_fit *f);
-void stats_dump(FILE *stream, const stats *s);
-void coef_set_dump(FILE *stream, const coef_set *c);
+FERRY_API void acquire_params_dump(FILE *stream, const acquire_params *p);
+FERRY_API void analysis_params_dump(FILE *stream, const analysis_params *p);
+FERRY_API void surface_fit_dump(FILE *stream, const surface_fit *f);
+FERRY_API void fit_terms_dump(FILE *stream, const fit_terms *t);
+FERRY_API void profile_fit_dump(FILE *stream, const profile_fit *f);
+FERRY_API void stats_dump(FILE *stream, const stats *s);
+FERRY_API void coef_set_dump(FILE *stream, const coef_set *c);
 // The list's pairs; a value equal to the largest finite float prints as
 // asterisks.
-void value_pairs_dump(FILE *stream, const list8 *pairs);
+FERRY_API void value_pairs_dump(FILE *stream, const list8 *pairs);
 // One line per region; returns the number of regions printed.
-int32_t regions_dump(FILE *stream, const region_info *regions, int32_t count);
-void coef_table_dump(FILE *stream, const coef_table *t);
-void fiducial_fit_dump(FILE *stream, const fiducial_fit *f);
+FERRY_API int32_t regions_dump(FILE *stream, const region_info *regions, int32_t count);
+FERRY_API void coef_table_dump(FILE *stream, const coef_table *t);
+FERRY_API void fiducial_fit_dump(FILE *stream, const fiducial_fit *f);
 // Ten bytes a line after a five-column index; returns the bytes printed.
-int32_t bytes_dump(FILE *stream, const void *bytes, int32_t count, int32_t notation);
+FERRY_API int32_t bytes_dump(FILE *stream, const void *bytes, int32_t count, int32_t notation);
 
 // Text functions: each returns a static buffer that its next call (and, for
 // the hexadecimal images, the next call of any of them) overwrites.
-const char *phase_res_name(int32_t code);
+FERRY_API const char *phase_res_name(int32_t code);
 // "0x" and two upper-case digits per byte, from bytes moving by step (which
 // may be negative); "0x*" when more than 48 bytes are asked for.
-const char *hex_image(const void *bytes, int32_t count, int32_t step);
+FERRY_API const char *hex_image(const void *bytes, int32_t count, int32_t step);
 // The value's bytes from the most significant to the least.
-const char *float_hex_image(float value);
-const char *double_hex_image(double value);
+FERRY_API const char *float_hex_image(float value);
+FERRY_API const char *double_hex_image(double value);
 
 #ifdef __cplusplus
 }

@@ -18,6 +18,7 @@
 #include <stdint.h>
 
 #include "base/errors.h"
+#include "ferry_export.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -45,10 +46,10 @@ typedef struct value_pair {
     int32_t count;                                                                                 \
     elem *data;                                                                                    \
   } name;                                                                                          \
-  void name##_init(name *l);                                                                       \
-  u_err_t name##_alloc(name *l);                                                                   \
-  u_err_t name##_resize(name *l, int32_t n, bool keep);                                            \
-  void name##_free(name *l);
+  FERRY_API void name##_init(name *l);                                                             \
+  FERRY_API u_err_t name##_alloc(name *l);                                                         \
+  FERRY_API u_err_t name##_resize(name *l, int32_t n, bool keep);                                  \
+  FERRY_API void name##_free(name *l);
 
 FERRY_DECLARE_LIST(list12, list_elem12)
 FERRY_DECLARE_LIST(list12b, list_elem12)
@@ -70,9 +71,9 @@ typedef struct pointer_list {
 
 // count slots, all none: 0, ERR_PARAM_OUT_OF_RANGE (count < 1), ERR_NO_MEM
 // (count becomes 0).
-u_err_t pointer_list_alloc(pointer_list *l);
+FERRY_API u_err_t pointer_list_alloc(pointer_list *l);
 // Gives back every item that is set, then the slots; count becomes 0.
-void pointer_list_free(pointer_list *l);
+FERRY_API void pointer_list_free(pointer_list *l);
 
 #ifdef __cplusplus
 }

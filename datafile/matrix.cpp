@@ -9,7 +9,7 @@
 #include <type_traits>
 
 #include "base/hooks.h"
-#include "datafile/matrix_sizes.h"
+#include "datafile/matrix_sizes_internal.h"
 #include "platform/memory.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "base/console.h"
-#include "datafile/dump_support.h"
+#include "datafile/dump_support_internal.h"
 #include "datafile/matrix.h"
 
 namespace {

@@ -9,6 +9,8 @@
 
 #include <stdint.h>
 
+#include "ferry_export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -51,17 +53,17 @@ typedef struct typed_array2d {
 } typed_array2d;
 
 // Bytes per element of a type code, 0 for a code the records refuse.
-uint64_t typed_elem_size(uint32_t type);
+FERRY_API uint64_t typed_elem_size(uint32_t type);
 
-typed_vector *typed_vector_create(uint64_t n, uint32_t type);
-typed_vector *typed_vector_create_zeroed(uint64_t n, uint32_t type);
-void typed_vector_destroy(typed_vector *v);
+FERRY_API typed_vector *typed_vector_create(uint64_t n, uint32_t type);
+FERRY_API typed_vector *typed_vector_create_zeroed(uint64_t n, uint32_t type);
+FERRY_API void typed_vector_destroy(typed_vector *v);
 
 // width and height must be 1 to 32767 (the window holds signed 16-bit
 // values); anything else gives none.
-typed_array2d *typed_array2d_create(int32_t width, int32_t height, uint32_t type);
-typed_array2d *typed_array2d_create_zeroed(int32_t width, int32_t height, uint32_t type);
-void typed_array2d_destroy(typed_array2d *a);
+FERRY_API typed_array2d *typed_array2d_create(int32_t width, int32_t height, uint32_t type);
+FERRY_API typed_array2d *typed_array2d_create_zeroed(int32_t width, int32_t height, uint32_t type);
+FERRY_API void typed_array2d_destroy(typed_array2d *a);
 
 #ifdef __cplusplus
 }

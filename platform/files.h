@@ -6,6 +6,9 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
+#ifndef __cplusplus
+#include <uchar.h> // char16_t, which C++ has built in
+#endif
 
 #ifdef __cplusplus
 extern "C" {

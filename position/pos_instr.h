@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "base/errors.h"
+#include "ferry_export.h"
 #include "serial/sio.h"
 
 #ifdef __cplusplus
@@ -31,24 +32,24 @@ typedef struct pos_instr {
 } pos_instr;
 
 // Metronics readout (type 9): 115200 baud, 8 data bits, no parity.
-u_err_t pi_metronics_open(pos_instr *pi);
+FERRY_API u_err_t pi_metronics_open(pos_instr *pi);
 // Reads the position in millimetres into *value (may be null); *value is
 // positive infinity unless the reading succeeds. 0 or ERR_POS_INSTR_COMM.
-u_err_t metronics_read_pos(pos_instr *pi, double *value);
+FERRY_API u_err_t metronics_read_pos(pos_instr *pi, double *value);
 // Reads one position and discards it.
-u_err_t pi_metronics_init(pos_instr *pi);
-u_err_t pi_metronics_close(pos_instr *pi);
+FERRY_API u_err_t pi_metronics_init(pos_instr *pi);
+FERRY_API u_err_t pi_metronics_close(pos_instr *pi);
 
 // Heid readout (type 3): 2400 baud, 7 data bits, even parity, XON/XOFF.
-u_err_t pi_heid_open(pos_instr *pi);
+FERRY_API u_err_t pi_heid_open(pos_instr *pi);
 // Reads the displayed value into *value (may be null); positive infinity
 // unless the reading succeeds. 0 or ERR_POS_INSTR_COMM.
-u_err_t heid_read_val(pos_instr *pi, double *value);
+FERRY_API u_err_t heid_read_val(pos_instr *pi, double *value);
 // Read and initialise wrappers: *failed (may be null) is 1 when the reading
 // failed, else 0; the result is 0.
-u_err_t pi_heid_read(pos_instr *pi, double *value, int32_t *failed);
-u_err_t pi_heid_init(pos_instr *pi, int32_t *failed);
-u_err_t pi_heid_close(pos_instr *pi);
+FERRY_API u_err_t pi_heid_read(pos_instr *pi, double *value, int32_t *failed);
+FERRY_API u_err_t pi_heid_init(pos_instr *pi, int32_t *failed);
+FERRY_API u_err_t pi_heid_close(pos_instr *pi);
 
 #ifdef __cplusplus
 }

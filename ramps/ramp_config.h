@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include "base/errors.h"
+#include "ferry_export.h"
 #include "ramps/ramp_file.h"
 
 #ifdef __cplusplus
@@ -30,8 +31,8 @@ typedef struct rr_ramp_spec {
 // Reads the file's accepted specs into a new array (through the memory
 // hooks; the caller releases it with u_free_hook). *specs must be null on
 // entry; on failure nothing is handed over.
-u_err_t rr_read_ramp_config(const char *path, rr_ramp_spec **specs, int *count);
-u_err_t rr_write_ramp_config(const char *path, const rr_ramp_spec *specs, int count);
+FERRY_API u_err_t rr_read_ramp_config(const char *path, rr_ramp_spec **specs, int *count);
+FERRY_API u_err_t rr_write_ramp_config(const char *path, const rr_ramp_spec *specs, int count);
 
 #ifdef __cplusplus
 }

@@ -13,7 +13,7 @@
 #include "base/hooks.h"
 #include "ramps/ramp_config.h"
 #include "ramps/ramp_file.h"
-#include "ramps/ramp_math.h"
+#include "ramps/ramp_math_internal.h"
 
 namespace {
 

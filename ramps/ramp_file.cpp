@@ -10,7 +10,7 @@
 #include "base/hooks.h"
 #include "platform/files.h"
 #include "ramps/ramp_config.h"
-#include "ramps/ramp_math.h"
+#include "ramps/ramp_math_internal.h"
 
 namespace {
 

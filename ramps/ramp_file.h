@@ -11,6 +11,7 @@
 #include <stdio.h>
 
 #include "base/errors.h"
+#include "ferry_export.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -96,34 +97,37 @@ struct rr_ramp_spec;
 
 // Fills hdr (and *samples when samples is given; a buffer already there is
 // released first). A failure leaves no samples.
-u_err_t rr_read_ramp_file(const char *path, rr_ramp_hdr_t *hdr, uint16_t **samples);
+FERRY_API u_err_t rr_read_ramp_file(const char *path, rr_ramp_hdr_t *hdr, uint16_t **samples);
 // Writes hdr (with the magic number) and its nPoints samples.
-u_err_t rr_write_ramp_file(const char *path, const rr_ramp_hdr_t *hdr, const uint16_t *samples);
+FERRY_API u_err_t rr_write_ramp_file(const char *path, const rr_ramp_hdr_t *hdr,
+                                     const uint16_t *samples);
 // Converts the first 42 words between file and machine order in place.
-void rr_swap_ramp_hdr(rr_ramp_hdr_t *hdr);
+FERRY_API void rr_swap_ramp_hdr(rr_ramp_hdr_t *hdr);
 // Lists the header fields (and the samples when given) on stream.
-void rr_print_ramp(FILE *stream, const rr_ramp_hdr_t *hdr, const uint16_t *samples,
-                   int one_per_line);
+FERRY_API void rr_print_ramp(FILE *stream, const rr_ramp_hdr_t *hdr, const uint16_t *samples,
+                             int one_per_line);
 // Checks a ramp just read against the instrument; may correct pztID and
 // fringesPerFrame. A serial number of -1 means the instrument has no such
 // scanner.
-u_err_t rr_check_ramp_file(rr_ramp_hdr_t *hdr, const char *file_name, int board_type,
-                           int pifoc_serial, int pzt_serial);
+FERRY_API u_err_t rr_check_ramp_file(rr_ramp_hdr_t *hdr, const char *file_name, int board_type,
+                                     int pifoc_serial, int pzt_serial);
 // 0 when a configuration line agrees with its loaded ramp, else
 // ERR_INVALID_PARAM.
-u_err_t rr_check_ramp_spec(const struct rr_ramp_spec *spec, const rr_ramp *ramp);
+FERRY_API u_err_t rr_check_ramp_spec(const struct rr_ramp_spec *spec, const rr_ramp *ramp);
 // The standard file name of a header, in a process-wide text that the next
 // call overwrites.
-u_err_t rr_get_std_ramp_filename(const rr_ramp_hdr_t *hdr, const char **name);
+FERRY_API u_err_t rr_get_std_ramp_filename(const rr_ramp_hdr_t *hdr, const char **name);
 // Builds a ramp from a loaded SWLI base ramp and a configuration line.
-u_err_t rr_derive_ramp(const rr_ramp *base, rr_ramp *derived, const struct rr_ramp_spec *spec);
+FERRY_API u_err_t rr_derive_ramp(const rr_ramp *base, rr_ramp *derived,
+                                 const struct rr_ramp_spec *spec);
 // Resamples the central part of the base scan over the new ramp's trigger
 // span and updates the new header's timing.
-u_err_t rr_rescale_ramp(const rr_ramp_hdr_t *base_hdr, const uint16_t *base_samples,
-                        rr_ramp_hdr_t *new_hdr, uint16_t *new_samples, float new_scan_len);
+FERRY_API u_err_t rr_rescale_ramp(const rr_ramp_hdr_t *base_hdr, const uint16_t *base_samples,
+                                  rr_ramp_hdr_t *new_hdr, uint16_t *new_samples,
+                                  float new_scan_len);
 
 // Releases a ramp's samples and clears its pointer.
-void rr_free_ramp_samples(rr_ramp *ramp);
+FERRY_API void rr_free_ramp_samples(rr_ramp *ramp);
 
 #ifdef __cplusplus
 }

@@ -13,7 +13,7 @@
 #include "base/files.h"
 #include "base/hooks.h"
 #include "platform/files.h"
-#include "ramps/ramp_math.h"
+#include "ramps/ramp_math_internal.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include "base/errors.h"
 #include "base/sys_info.h"
+#include "ferry_export.h"
 #include "ramps/ramp_config.h"
 #include "ramps/ramp_file.h"
 
@@ -36,13 +37,13 @@ typedef struct rr_instr_ops {
 
 // Installs the instrument-board operations (null: the defaults). The table
 // is copied.
-void rr_set_instr_ops(const rr_instr_ops *ops);
+FERRY_API void rr_set_instr_ops(const rr_instr_ops *ops);
 
 // Builds the instrument's ramp table, replacing (and releasing) the old one.
-u_err_t rr_get_ramp_info(sys_info *instr);
+FERRY_API u_err_t rr_get_ramp_info(sys_info *instr);
 
 // Releases the instrument's ramp table and every ramp's samples.
-void rr_free_ramp_table(sys_info *instr);
+FERRY_API void rr_free_ramp_table(sys_info *instr);
 
 #ifdef __cplusplus
 }

@@ -3,9 +3,13 @@
 # this machine lacks. Does nothing when everything is there.
 set -euo pipefail
 
+# The package tests (tests/package) also need clang (to read the public
+# headers), Python, pkg-config, the binutils of both targets, and what CPack
+# uses to make a Debian package (dpkg-shlibdeps, file).
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev
-          g++-mingw-w64-x86-64-posix wine wine64 time)
-packages+=(libpng-dev) # ferryinfo draws its pictures with libpng
+          g++-mingw-w64-x86-64-posix wine wine64 time
+          clang python3 pkg-config binutils binutils-mingw-w64-x86-64 dpkg-dev file
+          libpng-dev) # libpng: ferryinfo draws its pictures with it
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

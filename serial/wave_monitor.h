@@ -10,6 +10,7 @@
 
 #include "base/errors.h"
 #include "base/sys_info.h"
+#include "ferry_export.h"
 #include "serial/sio.h"
 
 #ifdef __cplusplus
@@ -77,35 +78,36 @@ typedef struct wm_ramp_request {
   double camera_rate;
 } wm_ramp_request;
 
-void wm_resp_free(wm_resp_buf *buf);
+FERRY_API void wm_resp_free(wm_resp_buf *buf);
 
-u_err_t wm_comm_open_fd(wm_link *link, const char *device_name);
-u_err_t wm_comm_close(wm_link *link);
-u_err_t wm_flush_inp(wm_link *link);
-u_err_t wm_comm_write(wm_link *link, const char *command);
-u_err_t wm_comm_read(wm_link *link, wm_resp_buf *buf, int32_t data_len, int32_t elem_size,
-                     int32_t resp_type, int32_t first_byte_timeout_s);
-u_err_t wm_comm_write_rd(wm_link *link, const char *command, wm_resp_buf *buf, int32_t data_len,
-                         int32_t elem_size, int32_t resp_type, int32_t first_byte_timeout_s);
+FERRY_API u_err_t wm_comm_open_fd(wm_link *link, const char *device_name);
+FERRY_API u_err_t wm_comm_close(wm_link *link);
+FERRY_API u_err_t wm_flush_inp(wm_link *link);
+FERRY_API u_err_t wm_comm_write(wm_link *link, const char *command);
+FERRY_API u_err_t wm_comm_read(wm_link *link, wm_resp_buf *buf, int32_t data_len, int32_t elem_size,
+                               int32_t resp_type, int32_t first_byte_timeout_s);
+FERRY_API u_err_t wm_comm_write_rd(wm_link *link, const char *command, wm_resp_buf *buf,
+                                   int32_t data_len, int32_t elem_size, int32_t resp_type,
+                                   int32_t first_byte_timeout_s);
 
-u_err_t wm_read_laser(wm_link *link, uint32_t *word);
-u_err_t wm_read_status(wm_link *link, wm_status *status);
-u_err_t wm_read_system_gain(wm_link *link, float *gain);
-u_err_t wm_write_laser(wm_link *link, uint8_t on);
-u_err_t wm_write_cl(wm_link *link, double value);
-u_err_t wm_write_ss(wm_link *link, float value);
-u_err_t wm_write_rr(wm_link *link, int32_t a, int32_t b, int32_t *out_a, int32_t *out_b);
+FERRY_API u_err_t wm_read_laser(wm_link *link, uint32_t *word);
+FERRY_API u_err_t wm_read_status(wm_link *link, wm_status *status);
+FERRY_API u_err_t wm_read_system_gain(wm_link *link, float *gain);
+FERRY_API u_err_t wm_write_laser(wm_link *link, uint8_t on);
+FERRY_API u_err_t wm_write_cl(wm_link *link, double value);
+FERRY_API u_err_t wm_write_ss(wm_link *link, float value);
+FERRY_API u_err_t wm_write_rr(wm_link *link, int32_t a, int32_t b, int32_t *out_a, int32_t *out_b);
 
 // Refreshes info->serial.wm from the device on info->serial.wm_link.
-u_err_t wm_update_status(sys_info *info);
-void wm_print_calibration(const wm_state *state);
-u_err_t wm_set_laser_with_wait(wm_link *link, uint8_t on);
+FERRY_API u_err_t wm_update_status(sys_info *info);
+FERRY_API void wm_print_calibration(const wm_state *state);
+FERRY_API u_err_t wm_set_laser_with_wait(wm_link *link, uint8_t on);
 
 // x given in scale code `from`, expressed in scale code `to`; +infinity for
 // a code outside 1101..1105.
-double wm_convert_scale(double x, int32_t from, int32_t to);
-u_err_t wm_get_tuning_limits(const sys_info *info, wm_tuning_limits *limits);
-u_err_t wm_verify_ramp_in_limits(const sys_info *info, const wm_ramp_request *request);
+FERRY_API double wm_convert_scale(double x, int32_t from, int32_t to);
+FERRY_API u_err_t wm_get_tuning_limits(const sys_info *info, wm_tuning_limits *limits);
+FERRY_API u_err_t wm_verify_ramp_in_limits(const sys_info *info, const wm_ramp_request *request);
 
 #ifdef __cplusplus
 }
