@@ -2,7 +2,7 @@
 // The serial port record: the instrument's record holds its links by value,
 // and the serial layer (serial/sio.h) operates on them.
 
-#include "platform/serial.h"
+#include "platform/serial_types.h"
 
 #ifdef __cplusplus
 extern "C" {

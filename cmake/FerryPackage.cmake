@@ -84,10 +84,16 @@ endif()
 target_include_directories(${FERRY_INSTALLED_LIBRARY}
                            INTERFACE $<INSTALL_INTERFACE:${FERRY_INSTALL_INCLUDEDIR}>)
 
-# Everything the install rules take, so a build can ask for exactly that.
-add_custom_target(ferry_installables DEPENDS ${FERRY_INSTALLED_LIBRARY} ferrycvt)
+# The programs a user runs (ferryinfo is left out of a build without libpng).
+set(FERRY_PROGRAMS ferrycvt)
+if(TARGET ferryinfo)
+  list(APPEND FERRY_PROGRAMS ferryinfo)
+endif()
 
-install(TARGETS ferrycvt RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Everything the install rules take, so a build can ask for exactly that.
+add_custom_target(ferry_installables DEPENDS ${FERRY_INSTALLED_LIBRARY} ${FERRY_PROGRAMS})
+
+install(TARGETS ${FERRY_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS ${FERRY_INSTALLED_LIBRARY} EXPORT ferryTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -12,7 +12,7 @@
 
 #include "base/files.h"
 #include "base/hooks.h"
-#include "datafile/matrix_sizes.h"
+#include "datafile/matrix_sizes_internal.h"
 #include "platform/files.h"
 
 namespace {

@@ -16,6 +16,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "ferry_export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -33,40 +35,41 @@ enum { PLAT_WAIT_SIGNALLED = 0, PLAT_WAIT_TIMEOUT = 1, PLAT_WAIT_FAILED = 2 };
 // Creates an event. With a name, an event of that name that exists already
 // is found instead (the flags are then ignored); *existed (may be null)
 // tells which happened. Null when the system has no resources left.
-plat_event *plat_event_create(const char *name, bool manual_reset, bool signalled, bool *existed);
+FERRY_API plat_event *plat_event_create(const char *name, bool manual_reset, bool signalled,
+                                        bool *existed);
 // Another reference to the named event, or null when none has that name.
-plat_event *plat_event_open(const char *name);
+FERRY_API plat_event *plat_event_open(const char *name);
 // Drops one reference; null is ignored.
-void plat_event_close(plat_event *event);
+FERRY_API void plat_event_close(plat_event *event);
 
-bool plat_event_set(plat_event *event);
-bool plat_event_reset(plat_event *event);
+FERRY_API bool plat_event_set(plat_event *event);
+FERRY_API bool plat_event_reset(plat_event *event);
 // Waits until the event is signalled or timeout_ms of scaled time have
 // passed (0 tests without waiting; PLAT_WAIT_FOREVER waits without limit).
 // An auto-reset event is reset by the wait that it ends.
-int plat_event_wait(plat_event *event, uint32_t timeout_ms);
+FERRY_API int plat_event_wait(plat_event *event, uint32_t timeout_ms);
 
 // Starts fn(arg) on a new thread; null when no thread can be started.
 typedef void (*plat_thread_fn)(void *arg);
-plat_thread *plat_thread_start(plat_thread_fn fn, void *arg);
+FERRY_API plat_thread *plat_thread_start(plat_thread_fn fn, void *arg);
 // Waits for the thread to end and frees the record. Never call it from the
 // thread itself.
-bool plat_thread_join(plat_thread *thread);
+FERRY_API bool plat_thread_join(plat_thread *thread);
 
 // Opens the machine-wide lock of that name, creating it when new: a named
 // mutex on Windows; on POSIX an advisory lock on the file <name>.lock in the
 // folder of FERRY_LOCK_DIR, TMPDIR or /tmp, the first that is set. Null when
 // it cannot be had.
-plat_machine_lock *plat_machine_lock_open(const char *name);
+FERRY_API plat_machine_lock *plat_machine_lock_open(const char *name);
 // Waits up to timeout_ms of scaled time to own the lock: PLAT_WAIT_SIGNALLED
 // when owned (also when a holder died without giving it up), PLAT_WAIT_TIMEOUT
 // when someone else holds it (another process, or another opening in this
 // one: the lock is not recursive), PLAT_WAIT_FAILED.
-int plat_machine_lock_acquire(plat_machine_lock *lock, uint32_t timeout_ms);
+FERRY_API int plat_machine_lock_acquire(plat_machine_lock *lock, uint32_t timeout_ms);
 // Gives up ownership; any thread may. False when the lock was not owned.
-bool plat_machine_lock_release(plat_machine_lock *lock);
+FERRY_API bool plat_machine_lock_release(plat_machine_lock *lock);
 // Releases the lock when owned and frees the record; null is ignored.
-void plat_machine_lock_close(plat_machine_lock *lock);
+FERRY_API void plat_machine_lock_close(plat_machine_lock *lock);
 
 #ifdef __cplusplus
 }

@@ -9,6 +9,7 @@
 
 #include "base/hooks.h"
 #include "device/dev_cntrl.h"
+#include "platform/serial.h"
 
 namespace {
 

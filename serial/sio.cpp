@@ -11,6 +11,7 @@
 
 #include "base/hooks.h"
 #include "platform/clock.h"
+#include "platform/serial.h"
 
 namespace {
 

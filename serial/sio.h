@@ -9,7 +9,6 @@
 #include "base/errors.h"
 #include "base/serial_port.h"
 #include "ferry_export.h"
-#include "platform/serial.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "base/errors.h"
+#include "ferry_export.h"
 #include "serial/sio.h"
 
 #ifdef __cplusplus
@@ -33,26 +34,26 @@ enum {
 
 // Opens and sets up the link (9600 baud, 7 data bits, even parity, no flow
 // control): 0 or ERR_TEMP_SENSOR_COMM.
-u_err_t temp_comm_open(sio_port *link, const char *device_name);
+FERRY_API u_err_t temp_comm_open(sio_port *link, const char *device_name);
 // 0 (also without a link) or ERR_TEMP_SENSOR_COMM.
-u_err_t temp_comm_close(sio_port *link);
+FERRY_API u_err_t temp_comm_close(sio_port *link);
 
 // Sends a write frame (type 1: text is mnemonic and value, for example
 // "IM0002.") or a read frame (type 2: text is the two-letter mnemonic) and
 // reads the answer. For a read, text must hold TEMP_STR_MAX_LEN + 1 bytes
 // and receives the value without its mnemonic. Without a link: 0, nothing
 // sent.
-u_err_t temp_comm_write(sio_port *link, char *text, int32_t length, int32_t type);
+FERRY_API u_err_t temp_comm_write(sio_port *link, char *text, int32_t length, int32_t type);
 // Reads one answer of response type 1 (to a write) or 2 (to a read) into
 // text (TEMP_STR_MAX_LEN + 1 bytes); without a link: 0 and an empty text.
-u_err_t temp_comm_read(sio_port *link, char *text, int32_t type);
+FERRY_API u_err_t temp_comm_read(sio_port *link, char *text, int32_t type);
 
 // Sends the set-up sequence of an instrument being switched on.
-u_err_t temp_sensor_setup(sio_port *link);
+FERRY_API u_err_t temp_sensor_setup(sio_port *link);
 
 // The block check of a frame: XOR of every byte after STX up to and
 // including ETX.
-uint8_t temp_bcc(const uint8_t *bytes, uint32_t count);
+FERRY_API uint8_t temp_bcc(const uint8_t *bytes, uint32_t count);
 
 #ifdef __cplusplus
 }

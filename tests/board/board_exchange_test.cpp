@@ -3,6 +3,7 @@
 // empty counts, unsolicited reports, time-outs, and buffers of every size.
 
 #include "board_fixture.h"
+#include "platform/serial.h"
 
 #include <algorithm>
 

@@ -2,6 +2,7 @@
 // with ur_closeUZ, and how a link is matched to its instrument.
 
 #include "board_fixture.h"
+#include "platform/serial.h"
 
 #include <regex>
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/serial.h"
 #include "position/pos_instr.h"
 #include "sim/readout_sims.h"
 #include "support/serial_sim_link.h"

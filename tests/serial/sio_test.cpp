@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/serial.h"
 #include "serial/sio.h"
 #include "support/serial_sim_link.h"
 #include "support/test_support.h"

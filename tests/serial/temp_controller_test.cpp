@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/hooks.h"
+#include "platform/serial.h"
 #include "serial/temp_controller.h"
 #include "sim/temp_controller_sim.h"
 #include "support/serial_sim_link.h"
