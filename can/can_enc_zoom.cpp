@@ -268,6 +268,9 @@ u_err_t resolve(const kps_enc_zoom_cache &cache, const char *name, MessageSink &
     }
   }
   path = hook_copy(found);
+  // The search's own copy goes at once rather than at the next search.
+  if (!cache.path)
+    u_find_file(nullptr, &found);
   return path ? ERR_NONE : ERR_NO_MEM;
 }
 
