@@ -56,12 +56,15 @@ static int give_up(int unused) {
   return time(NULL) > deadline;
 }
 
+/* The simulated library, loaded once more to reach its control interface
+ * (the same module the library binds). */
+static plat_dynlib *simulator_lib;
 static const cansim_api *simulator(void) {
-  plat_dynlib *lib = plat_dynlib_load(CAN_BRIDGE_LIB_NAME);
   cansim_control_fn control;
-  if (!lib)
+  simulator_lib = plat_dynlib_load(CAN_BRIDGE_LIB_NAME);
+  if (!simulator_lib)
     return NULL;
-  control = (cansim_control_fn)plat_dynlib_symbol(lib, CANSIM_CONTROL_SYMBOL);
+  control = (cansim_control_fn)plat_dynlib_symbol(simulator_lib, CANSIM_CONTROL_SYMBOL);
   return control ? control() : NULL;
 }
 
@@ -139,6 +142,7 @@ int main(int argc, char **argv) {
     plat_set_library_dir(argv[1]);
   sim = simulator();
   if (!sim) {
+    plat_dynlib_unload(simulator_lib);
     printf("host: no simulated bridge library in the library folder\n");
     return 2;
   }
@@ -175,6 +179,7 @@ int main(int argc, char **argv) {
   u_abort_hook = u_abort_never;
 
   err = can_inst_off(instr);
+  plat_dynlib_unload(simulator_lib);
   if (err != ERR_NONE || seen != 4) {
     printf("host: %d events, power-off %s\n", seen, u_error_name(err));
     return 5;
