@@ -17,6 +17,7 @@
 #include "can/can_moves.h"
 #include "device/dev_cntrl.h"
 #include "platform/sync.h"
+#include "serial/wave_monitor.h"
 
 using namespace ferry::can;
 
@@ -84,17 +85,21 @@ u_err_t missing(const char *message) {
 }
 
 // Reads a byte through one accessor, changes it, and writes it back through
-// another when it changed.
-template <typename Read, typename Write, typename Change>
-u_err_t update_byte(sys_info *instr, Read read, Write write, Change change,
-                    uint8_t *kept = nullptr) {
+// another (only when it changed, if so asked).
+enum class Write { Always, WhenChanged };
+
+template <typename Read, typename WriteFn, typename Change>
+u_err_t update_byte(sys_info *instr, Read read, WriteFn write, Change change,
+                    Write when = Write::Always, uint8_t *kept = nullptr) {
   uint8_t value = 0;
   if (u_err_t err = read(instr, &value))
     return err;
   if (kept)
     *kept = value;
   uint8_t changed = change(value);
-  return changed == value ? ERR_NONE : write(instr, changed);
+  if (when == Write::WhenChanged && changed == value)
+    return ERR_NONE;
+  return write(instr, changed);
 }
 
 constexpr uint8_t kMotorRun = 0x01;
@@ -251,13 +256,24 @@ u_err_t power_on_family(sys_info *instr) {
   return can_kps_on(instr);
 }
 
+// The wave monitor's state and calibration, read from the device when the
+// host has opened its link, then whatever the host sets up besides.
+u_err_t set_up_wave_monitor(sys_info *instr) {
+  if (instr->serial.wm_link) {
+    if (u_err_t err = wm_update_status(instr))
+      return err;
+    wm_print_calibration(&instr->serial.wm);
+  }
+  return can_get_host_ops()->wave_monitor_setup(instr);
+}
+
 u_err_t host_set_ups(sys_info *instr) {
   const can_host_ops *ops = can_get_host_ops();
   u_err_t err = ops->load_ramps(instr);
   if (err != ERR_NONE && err != ERR_NO_RAMP_INFO)
     return err;
   if (one_of(instr->sys_type, kWaveMonitorTypes))
-    if (u_err_t wm = ops->wave_monitor_setup(instr))
+    if (u_err_t wm = set_up_wave_monitor(instr))
       return wm;
   if (u_err_t pedestal = ops->pedestal_file_name(instr))
     return pedestal;
@@ -619,21 +635,21 @@ auto run_motor = [](uint8_t value) { return with_bits(value, kMotorRun); };
 u_err_t set_up_disks(sys_info *instr) {
   sys_info_can &can = instr->can;
   if (can.present.dd_zoom) {
-    if (u_err_t err =
-            update_byte(instr, can_read_zoom_dd_control, can_write_zoom_dd_control, run_motor))
+    if (u_err_t err = update_byte(instr, can_read_zoom_dd_control, can_write_zoom_dd_control,
+                                  run_motor, Write::WhenChanged))
       return err;
     if (u_err_t err = update_byte(instr, can_read_zoom_keypress_mode, can_write_zoom_keypress_mode,
-                                  set_keypress, &can.bridge->keypress_zoom))
+                                  set_keypress, Write::Always, &can.bridge->keypress_zoom))
       return err;
   }
   if (can.present.dd_rs) {
-    if (u_err_t err =
-            update_byte(instr, can_read_rs_dd_control, can_write_rs_dd_control, run_motor))
+    if (u_err_t err = update_byte(instr, can_read_rs_dd_control, can_write_rs_dd_control, run_motor,
+                                  Write::WhenChanged))
       return err;
     if (u_err_t err = can_move_rs_disk(instr, 0, true))
       return err;
     if (u_err_t err = update_byte(instr, can_read_rs_keypress_mode, can_write_rs_keypress_mode,
-                                  set_keypress, &can.bridge->keypress_rs))
+                                  set_keypress, Write::Always, &can.bridge->keypress_rs))
       return err;
   }
   return ERR_NONE;
@@ -660,7 +676,7 @@ u_err_t set_up_focus_ndw(sys_info *instr) {
   if (u_err_t err = can_get_host_ops()->light_level_mode(instr))
     return err;
   return update_byte(instr, can_read_focus_keypress_mode, can_write_focus_keypress_mode,
-                     set_keypress, &can.bridge->keypress_focus);
+                     set_keypress, Write::Always, &can.bridge->keypress_focus);
 }
 
 u_err_t set_disk_modes(sys_info *instr) {

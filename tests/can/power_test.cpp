@@ -9,6 +9,7 @@
 #include "can/can_moves.h"
 #include "platform/sync.h"
 #include "power_fixture.h"
+#include "serial/wave_monitor.h"
 
 namespace ferry::test {
 namespace {
@@ -122,6 +123,7 @@ TEST_F(Power, TranscriptsOfEveryFamily) {
        "44 2000/0 = 1\n"
        "44 2044/8 = 0\n"
        "44 2034/0 = 320\n"
+       "44 2044/8 = 2\n"
        "44 2044/8 = 2\n"
        "40 2020/0 = 3\n"
        "40 2044/8 = 2\n"
@@ -426,6 +428,32 @@ TEST_F(PowerFailures, AWandThatDoesNotComeUpIsOnlyMarkedAbsent) {
   EXPECT_EQ(instr.can.present.wand, 0);
   EXPECT_TRUE(stamped("find_node: Error finding node CAN_NODE_ID_WAND: CAN_FindNode status = 0\n"));
   EXPECT_EQ(can_inst_off(&instr), ERR_NONE);
+}
+
+TEST_F(PowerFailures, WaveMonitorSystemsReadTheWaveMonitorThroughItsLink) {
+  // A link the host never opened: the wave monitor module's own failure.
+  wm_link link{};
+  instr.serial.wm_link = &link;
+  sys_info probe = instr;
+  const u_err_t link_failure = wm_update_status(&probe);
+  ASSERT_NE(link_failure, ERR_NONE);
+  for (Family family : {Family::Kps, Family::Type26}) {
+    TearDown();
+    instr = sys_info{};
+    bridge = can_bridge{};
+    SetUp();
+    instr.serial.wm_link = &link;
+    stage(family);
+    bool wave_monitor = family == Family::Kps; // type 30
+    EXPECT_EQ(can_inst_on(&instr), wave_monitor ? link_failure : ERR_NONE) << messages.text();
+    std::string calls = joined(host_calls());
+    EXPECT_EQ(calls.find("wave_monitor_setup"), std::string::npos) << calls;
+    EXPECT_EQ(calls.find("pedestal_file_name") == std::string::npos, wave_monitor) << calls;
+    if (!wave_monitor)
+      EXPECT_EQ(can_inst_off(&instr), ERR_NONE);
+    else
+      expect_nothing_left("wave monitor");
+  }
 }
 
 // --- Power-off -------------------------------------------------------------------------
