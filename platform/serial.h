@@ -149,6 +149,20 @@ typedef struct plat_pty_line {
 // cannot be read.
 bool plat_pty_line_settings(intptr_t master, plat_pty_line *line);
 
+// Readiness of a port for a thread that does not own it (the device
+// control worker), by its handle alone: true when it is an open port with
+// bytes waiting in its input queue and no line error pending. The owner's
+// record is not touched, and no line error is lost to the owner. On
+// Windows the queue count comes only with the error report that clears the
+// driver's errors: the errors taken are parked for the port and handed over
+// by the owner's next plat_serial_status. On POSIX only the queue is asked;
+// the kernel keeps counting line errors for the owner's next status.
+bool plat_serial_input_ready(int64_t handle);
+// The line errors (PLAT_SERIAL_ERR_* bits) a readiness test took from the
+// driver for this handle since the last call, then none; always 0 where the
+// test clears nothing.
+uint32_t plat_serial_take_parked_errors(intptr_t handle);
+
 #ifdef __cplusplus
 }
 #endif

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev
           g++-mingw-w64-x86-64-posix wine wine64 time)
+packages+=(libpng-dev) # ferryinfo draws its pictures with libpng
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,6 +1,7 @@
 // The simulators by kind name. Kept apart from the framework so that a
 // program linking one simulator does not pull in every other.
 
+#include "sim/instrument_board_sim.h"
 #include "sim/serial_device.h"
 
 namespace ferry::sim {
@@ -15,6 +16,7 @@ std::unique_ptr<SerialDevice> make_serial_device(const std::string &kind) {
       {"temp_controller", make_temp_controller_sim},
       {"metronics", make_metronics_sim},
       {"heid", make_heid_sim},
+      {"instrument_board", make_instrument_board_sim},
       {"quiet", make_quiet_sim},
   };
   for (const auto &entry : entries)

@@ -177,6 +177,7 @@ bool plat_serial_status(plat_serial *port, uint32_t *errors, uint32_t *in_queue,
   DWORD e = 0;
   COMSTAT stat{};
   bool ok = is_open(port) && ClearCommError(handle_of(port), &e, &stat);
+  e |= ok ? plat_serial_take_parked_errors(port->handle) : 0; // see serial_ready.cpp
   if (errors)
     *errors = ok ? e : 0;
   if (in_queue)

@@ -4,9 +4,10 @@
 //
 //   serial_sim KIND [--control] [--path-file FILE] [--seconds N]
 //
-// KIND is wave_monitor, temp_controller, metronics, heid or quiet. With
-// --control the line also carries the simulator's control commands, so a
-// test in another process (under Wine, say) can steer it. The program
+// KIND is wave_monitor, temp_controller, metronics, heid, instrument_board
+// or quiet. With --control the line also carries the simulator's control
+// commands, so a test in another process (under Wine, say) can steer it
+// (the instrument board's type too: its "board" command). The program
 // prints the device path it serves on its first line, writes it to FILE
 // when asked, and serves until it is ended (or for N seconds).
 
@@ -29,7 +30,8 @@ void on_signal(int) {
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: serial_sim wave_monitor|temp_controller|metronics|heid|quiet "
+  std::fprintf(stderr, "usage: serial_sim "
+                       "wave_monitor|temp_controller|metronics|heid|instrument_board|quiet "
                        "[--control] [--path-file FILE] [--seconds N]\n");
   return 2;
 }

@@ -57,7 +57,7 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-for kind in quiet temp_controller metronics heid wave_monitor; do
+for kind in quiet temp_controller metronics heid wave_monitor instrument_board; do
   "$sim" "$kind" --control --path-file "$work/$kind.path" >/dev/null &
   pids="$pids $!"
   tries=0

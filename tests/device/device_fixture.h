@@ -1,0 +1,132 @@
+#pragma once
+// What the device control tests share: a fresh table at every test, time
+// scaled down, messages captured without their time stamps, and a
+// readiness test that a test steers through the CAN slot.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "base/hooks.h"
+#include "device/dev_cntrl.h"
+#include "device/dev_cntrl_internal.h"
+#include "support/serial_sim_link.h"
+#include "support/test_support.h"
+
+namespace ferry::test {
+
+// The device layer's messages, each checked for its time stamp and given
+// without it.
+inline std::vector<std::string> unstamped(const MessageCapture &messages) {
+  static const std::regex stamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d )");
+  const std::vector<std::string> calls = messages.calls();
+  std::vector<std::string> texts;
+  for (size_t i = 0; i < calls.size(); i += 2) {
+    EXPECT_TRUE(std::regex_match(calls[i], stamp)) << "not a time stamp: " << calls[i];
+    texts.push_back(i + 1 < calls.size() ? calls[i + 1] : std::string("(missing)"));
+  }
+  return texts;
+}
+
+// A readiness test run on the worker, installed as the CAN event test: the
+// test body decides, and may block the worker.
+class SteeredTest {
+public:
+  SteeredTest() {
+    current() = this;
+    dev_set_can_event_test(&SteeredTest::run);
+  }
+  ~SteeredTest() {
+    dev_set_can_event_test(nullptr);
+    current() = nullptr;
+  }
+  SteeredTest(const SteeredTest &) = delete;
+  SteeredTest &operator=(const SteeredTest &) = delete;
+
+  // Set before the test is registered; runs on the worker.
+  std::function<bool(int64_t handle, void *owner)> body;
+  std::atomic<int> calls{0};
+
+private:
+  static SteeredTest *&current() {
+    static SteeredTest *test = nullptr;
+    return test;
+  }
+  static bool run(int64_t handle, void *owner) {
+    SteeredTest *test = current();
+    test->calls.fetch_add(1);
+    return test->body ? test->body(handle, owner) : false;
+  }
+};
+
+// A gate a blocked readiness test waits at until the test opens it.
+class Gate {
+public:
+  void open() {
+    std::lock_guard guard(lock_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  void wait() {
+    std::unique_lock guard(lock_);
+    changed_.wait(guard, [this] { return open_; });
+  }
+  void arrive() {
+    std::lock_guard guard(lock_);
+    arrived_ = true;
+    changed_.notify_all();
+  }
+  void wait_arrived() {
+    std::unique_lock guard(lock_);
+    changed_.wait(guard, [this] { return arrived_; });
+  }
+
+private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool open_ = false;
+  bool arrived_ = false;
+};
+
+// Puts the abort hook back at the end of a test.
+class AbortHook {
+public:
+  explicit AbortHook(u_abort_fn hook) { u_abort_hook = hook; }
+  ~AbortHook() { u_abort_hook = u_abort_never; }
+  AbortHook(const AbortHook &) = delete;
+  AbortHook &operator=(const AbortHook &) = delete;
+};
+
+class DeviceTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ASSERT_EQ(dev_init_cntrl(true), ERR_NONE);
+    messages.clear();
+  }
+  void TearDown() override { EXPECT_EQ(dev_init_cntrl(true), ERR_NONE); }
+
+  // An owner-event device of handle; its event is signalled by the test.
+  struct EventDevice {
+    EventDevice() : event(plat_event_create(nullptr, true, false, nullptr)) {
+      owner.comm = DEV_COMM_EVENT;
+      owner.event = event;
+    }
+    ~EventDevice() { plat_event_close(event); }
+    EventDevice(const EventDevice &) = delete;
+    EventDevice &operator=(const EventDevice &) = delete;
+    void signal() { plat_event_set(event); }
+    plat_event *event;
+    dev_owner owner{};
+  };
+
+  ScaledTime time{0.01};
+  MessageCapture messages;
+};
+
+} // namespace ferry::test
