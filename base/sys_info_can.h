@@ -11,11 +11,34 @@ extern "C" {
 // The bridge record belongs to the CAN modules (can/can_bridge.h); the host
 // owns one per instrument and points this section at it.
 struct can_bridge;
+// The encoded zoom's calibration as last loaded (can/can_enc_zoom.h).
+struct kps_enc_zoom_cache;
+// The "CAN_NDWHEEL_STOPPED" event the power-on creates (platform/sync.h).
+struct plat_event;
 
 enum {
   // One last-start time per ramp of the loaded ramp table (its limit).
-  SYS_INFO_CAN_RAMPS = 254
+  SYS_INFO_CAN_RAMPS = 254,
+  // Longest configured name of the encoded zoom's calibration file.
+  SYS_INFO_ENC_ZOOM_NAME_MAX = 260
 };
+
+// The encoded zoom of the focus and ND wheel node, as configured.
+typedef struct sys_info_enc_zoom {
+  uint8_t enabled;
+  // Soft limits of the encoder position, lower not above upper, and the
+  // backlash, written to the node at power-on.
+  int32_t lower_limit;
+  int32_t upper_limit;
+  int32_t backlash;
+  // Calibration file name; empty: the default.
+  char cal_file[SYS_INFO_ENC_ZOOM_NAME_MAX + 1];
+  // The calibration loaded for this instrument, or none; the loader owns it.
+  struct kps_enc_zoom_cache *cache;
+} sys_info_enc_zoom;
+
+// Sleep modes the power-on chooses from.
+enum { SYS_INFO_SLEEP_NONE = 0, SYS_INFO_SLEEP_MODE1 = 1, SYS_INFO_SLEEP_MODE2 = 2 };
 
 // One flag per CAN node that an instrument may carry: 1 yes, 0 no.
 typedef struct sys_info_can_nodes {
@@ -77,6 +100,20 @@ typedef struct sys_info_can {
   uint8_t uses_agc;
   uint32_t syncgen_rate;
   uint32_t zoom_dd_target_vel;
+  // LED current range chosen at power-on (0, 1, other: the fixed pair).
+  int32_t llc_range;
+  // Sleep mode (above), and whether the host wants its timer started.
+  int32_t sleep_mode;
+  uint8_t sleep_timer;
+
+  // PZT state value: -1 once the PZT nodes have been brought up, until the
+  // host sets the PZT up.
+  int32_t pzt_state;
+  // Nonzero while the large aperture is in use.
+  uint8_t large_ap_in_use;
+  sys_info_enc_zoom enc_zoom;
+  // Held from the focus and ND wheel node's bring-up to the power-off.
+  struct plat_event *ndw_stopped;
 
   // When each ramp of the ramp table was last started (u_clock_seconds),
   // 0 while never; indexed like the table.

@@ -927,6 +927,12 @@ extern "C" u_err_t kps_enc_zoom_set_motion_mode(sys_info *instr) {
 }
 
 extern "C" u_err_t kps_enc_zoom_set_soft_limits(int32_t lower, int32_t upper) {
+  // Limits the wrong way round would leave the zoom no room to move.
+  if (lower > upper) {
+    u_msg_hook("%s: lower soft limit %d is above upper soft limit %d\n",
+               "kps_enc_zoom_set_soft_limits", lower, upper);
+    return ERR_INVALID_PARAM;
+  }
   if (u_err_t err = write_from({Obj::EncZoomLowerLimit}, nullptr, lower))
     return err;
   return write_from({Obj::EncZoomUpperLimit}, nullptr, upper);

@@ -20,6 +20,14 @@ static_assert(int{SYS_INFO_CAN_RAMPS} == int{RR_MAX_RAMPS},
 
 namespace {
 
+// The long waits of a move: each pause is followed by the idle hook, and the
+// host may cut the wait short through the abort hook.
+u_err_t pause_unless_aborted(uint32_t ms) {
+  u_sleep(ms);
+  u_idle_hook();
+  return u_abort_hook(0) ? ERR_FERNHALL_ABORTED : ERR_NONE;
+}
+
 // --- ND wheel homing ---------------------------------------------------------
 
 constexpr uint8_t kHomeMask = 0x18;
@@ -31,8 +39,8 @@ constexpr int32_t kHomeStep = 100;
 // One 100 ms step of the homing wait: pause, idle hook, then fresh news of
 // the wheel, read from the node when polled, else from its reports.
 u_err_t homing_step(sys_info *instr, bool polled, void (*store)(uint8_t), uint8_t mask) {
-  u_sleep(kHomeStep);
-  u_idle_hook();
+  if (u_err_t err = pause_unless_aborted(kHomeStep))
+    return err;
   if (!polled) {
     can_process_events(instr);
     return ERR_NONE;
@@ -68,8 +76,8 @@ u_err_t turn_disk(sys_info *instr, int32_t position, bool wait) {
     return ERR_NONE;
   constexpr int kPolls = 500;
   for (int poll = 0; poll < kPolls; ++poll) {
-    u_sleep(250);
-    u_idle_hook();
+    if (u_err_t err = pause_unless_aborted(250))
+      return err;
     uint8_t status = 0;
     if (u_err_t err = can_read_rs_status(instr, &status))
       return err;
