@@ -6,6 +6,8 @@
 #include <stdbool.h>
 #include <stdint.h>
 
+#include "ferry_export.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -20,7 +22,7 @@ typedef struct plat_file_stamp {
 } plat_file_stamp;
 
 // The stamp of the file at a byte path; false when it cannot be examined.
-bool plat_file_stamp_of(const char *path, plat_file_stamp *stamp);
+FERRY_API bool plat_file_stamp_of(const char *path, plat_file_stamp *stamp);
 
 // True when two stamps are the same in every field.
 static inline bool plat_file_stamp_equal(const plat_file_stamp *a, const plat_file_stamp *b) {
