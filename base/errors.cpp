@@ -1,4 +1,5 @@
 #include "base/errors.h"
+#include "base/errors_internal.h"
 
 #include <array>
 #include <cstdio>
@@ -43,7 +44,9 @@ extern "C" const char *u_error_name(u_err_t code) {
   return lookup_buffer;
 }
 
-extern "C" const char *u_error_name_alias(u_err_t code) { return u_error_name(code); }
+extern "C" const char *u_error_name_alias(u_err_t code) {
+  return u_error_name(code);
+}
 
 extern "C" void u_error_report(u_err_t code) {
   if (code != 0)

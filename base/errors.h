@@ -38,10 +38,4 @@ FERRY_API void u_error_exit(u_err_t code);
 
 #ifdef __cplusplus
 }
-
-namespace ferry {
-// The constant name of a catalogue code, or nullptr outside 1..462. Unlike
-// u_error_name it does not touch the shared buffer.
-FERRY_API const char *error_constant_name(u_err_t code);
-} // namespace ferry
 #endif

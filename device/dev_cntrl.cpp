@@ -23,6 +23,7 @@
 #include <new>
 
 #include "base/console.h"
+#include "base/errors_internal.h"
 #include "base/hooks.h"
 #include "device/dev_cntrl_internal.h"
 #include "platform/clock.h"

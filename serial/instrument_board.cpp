@@ -7,6 +7,7 @@
 #include <cstring>
 #include <span>
 
+#include "base/errors_internal.h"
 #include "base/hooks.h"
 #include "device/dev_cntrl.h"
 #include "platform/serial.h"
