@@ -182,26 +182,27 @@ TEST(DataFileArrays, IntensityGoesOutInChunksThroughOneBuffer) {
 }
 
 TEST(DataFileArrays, PhaseGoesOutThroughABoundedBuffer) {
-  // 150003 samples: two whole chunks of 65536 and a last one whose length
-  // is no multiple of a vector or a cache line. Every byte of each sample
-  // differs from its neighbours', so a swap or an offset slip shows.
-  std::vector<int32_t> samples(7 * 21429);
+  // 300003 samples: two whole chunks and a last one whose length is no
+  // multiple of a vector or a cache line. Every byte of each sample differs
+  // from its neighbours', so a swap or an offset slip shows.
+  constexpr size_t kChunk = 131072; // samples, 512 KiB
+  std::vector<int32_t> samples(11 * 27273);
   for (size_t i = 0; i < samples.size(); ++i)
     samples[i] = static_cast<int32_t>(uint32_t(i) * 0x9E3779B1u);
   const std::vector<int32_t> before = samples;
-  phase_matrix m{uint32_t(samples.size()), -3, 4, 7, 21429, samples.data()};
-  AllocSizes rec(262144);
+  phase_matrix m{uint32_t(samples.size()), -3, 4, 11, 27273, samples.data()};
+  AllocSizes rec(4 * kChunk);
   Written w = write(nullptr, nullptr, nullptr, &m);
   ASSERT_EQ(w.result, 0);
-  EXPECT_EQ(rec.sizes, (std::vector<size_t>{262144})); // no copy of the whole array
+  EXPECT_EQ(rec.sizes, (std::vector<size_t>{4 * kChunk})); // no copy of the whole array
   EXPECT_EQ(samples, before);
-  // The buffer as it was given back: the last chunk (samples 131072 on)
-  // over the start of the second one.
-  ASSERT_EQ(rec.kept.size(), 262144u);
-  const size_t last = samples.size() - 131072;
-  for (size_t slot : {size_t{0}, last - 1, last, size_t{65535}})
+  // The buffer as it was given back: the last chunk over the start of the
+  // second one.
+  ASSERT_EQ(rec.kept.size(), 4 * kChunk);
+  const size_t last = samples.size() - 2 * kChunk;
+  for (size_t slot : {size_t{0}, last - 1, last, kChunk - 1})
     EXPECT_EQ(be32(rec.kept, 4 * slot),
-              static_cast<uint32_t>(samples[slot < last ? 131072 + slot : 65536 + slot]))
+              static_cast<uint32_t>(samples[slot < last ? 2 * kChunk + slot : kChunk + slot]))
         << slot;
   const Bytes &b = w.bytes;
   ASSERT_EQ(b.size(), 834u + 4 * samples.size());
