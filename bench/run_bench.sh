@@ -83,6 +83,12 @@ for n in $sizes; do
   floor="cat '$in' >/dev/null && dd if=/dev/zero of='$zeros' bs=4M count=$out_bytes \
 iflag=count_bytes status=none && sync '$zeros'"
 
+  # One untimed run of each first, so that no pair pays for loading the
+  # programs or for the first use of the generated input.
+  rm -f "$out" "$zeros"
+  timed "$convert" >/dev/null
+  timed "$floor" >/dev/null
+
   : >"$work/pairs"
   for ((i = 0; i < pairs; i++)); do
     rm -f "$out" "$zeros"
