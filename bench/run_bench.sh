@@ -21,14 +21,16 @@
 #   FERRY_BENCH_BUILD=dir ...            any other optimised build folder
 #   FERRY_BENCH_CVT=path ...             another ferrycvt to time (an older build, say)
 #   FERRY_BENCH_SIZES="1024 2048" ...    other square sizes
-#   FERRY_BENCH_PAIRS=11 ...             pairs per size (default 9)
+#   FERRY_BENCH_PAIRS=21 ...             pairs per size (default 11)
+#   FERRY_BENCH_SHOW=1 ...               also print every pair: wall, CPU and peak KiB
+#                                        of the conversion, then of the floor
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${FERRY_BENCH_BUILD:-$root/build/native}
 cvt=${FERRY_BENCH_CVT:-$build/ferrycvt}
 sizes=${FERRY_BENCH_SIZES:-"4096 8192"}
-pairs=${FERRY_BENCH_PAIRS:-9}
+pairs=${FERRY_BENCH_PAIRS:-11}
 
 if [ ! -x /usr/bin/time ]; then
   echo "Installing GNU time for the CPU and peak-memory measurement"
@@ -106,6 +108,7 @@ iflag=count_bytes status=none && sync '$zeros'"
     echo "$c $f" >>"$work/pairs"
   done
   rm -f "$in" "$out" "$zeros"
+  [ -z "${FERRY_BENCH_SHOW:-}" ] || cat "$work/pairs" >&2
 
   # Columns of $work/pairs: cvt wall, cvt cpu, cvt rss, floor wall, floor cpu, floor rss.
   col() { awk -v k="$1" '{ print $k }' "$work/pairs" | median; }
