@@ -14,7 +14,6 @@
 #include "base/files.h"
 #include "base/hooks.h"
 #include "datafile/matrix_sizes_internal.h"
-#include "platform/memory.h"
 
 namespace {
 
@@ -127,27 +126,88 @@ uint32_t build_header(HeaderBuffer &buf, const data_prefix *prefix, const data_h
   return format.header_size;
 }
 
-uint16_t big_endian16(uint16_t v) {
-  return std::endian::native == std::endian::little ? __builtin_bswap16(v) : v;
-}
-uint32_t big_endian32(uint32_t v) {
-  return std::endian::native == std::endian::little ? __builtin_bswap32(v) : v;
+// Sixteen bytes of samples of type T as one vector, on which the shifts
+// and masks below act lane by lane.
+template <typename T> struct LanesOf;
+template <> struct LanesOf<uint16_t> { typedef uint16_t type __attribute__((vector_size(16))); };
+template <> struct LanesOf<uint32_t> { typedef uint32_t type __attribute__((vector_size(16))); };
+template <typename T> using Lanes = typename LanesOf<T>::type;
+
+// Big-endian form of one sample (V = T) or of a vector of them (V =
+// Lanes<T>). Shifts and masks rather than the byte-swap builtins: a scalar
+// loop would be matched to one byte-swap instruction per sample, which the
+// baseline instruction set cannot do in vector registers.
+template <typename T, typename V> V big_endian(V v) {
+  if constexpr (std::endian::native == std::endian::big)
+    return v;
+  else if constexpr (sizeof(T) == 2)
+    return static_cast<V>(v << 8 | v >> 8);
+  else
+    return (v << 24) | ((v & 0xFF00u) << 8) | ((v >> 8) & 0xFF00u) | (v >> 24);
 }
 
-// The whole array is copied and swapped in one pass and written in one
-// call: this is the bulk of every converted file.
+// How far ahead of the swap the source is asked for. Left to itself the
+// processor fetches a large array too late to keep up with the swap (in
+// our measurements the swap ran at a third of the speed); from a few
+// kilobytes ahead each cache line is there when the swap needs it.
+constexpr size_t kLineBytes = 64;
+constexpr size_t kAheadBytes = 4096;
+
+// Swaps n samples from src into dst, one cache line per step, asking for
+// the line kAheadBytes further on while it is among the `readable` samples
+// from src on (which runs past n when more chunks follow).
+template <typename T> void swap_into(const T *src, T *dst, uint32_t n, uint32_t readable) {
+  constexpr uint32_t kLanes = sizeof(Lanes<T>) / sizeof(T);
+  constexpr uint32_t kPerLine = kLineBytes / sizeof(T);
+  constexpr uint32_t kAhead = kAheadBytes / sizeof(T);
+  uint32_t i = 0;
+  for (; i + kPerLine <= n; i += kPerLine) {
+    if (i + kAhead < readable)
+      __builtin_prefetch(src + i + kAhead);
+    for (uint32_t k = i; k < i + kPerLine; k += kLanes) {
+      Lanes<T> v;
+      std::memcpy(&v, src + k, sizeof v);
+      v = big_endian<T>(v);
+      std::memcpy(dst + k, &v, sizeof v);
+    }
+  }
+  for (; i < n; ++i)
+    dst[i] = big_endian<T>(src[i]);
+}
+
+// Writes count samples big-endian through the work buffer `chunk` of
+// chunk_samples samples; the caller's samples are never touched.
+template <typename T>
+u_err_t write_big_endian(const T *samples, uint32_t count, T *chunk, uint32_t chunk_samples,
+                         FILE *stream) {
+  for (uint32_t done = 0; done < count;) {
+    const uint32_t n = std::min(count - done, chunk_samples);
+    swap_into(samples + done, chunk, n, count - done);
+    if (fwrite(chunk, sizeof(T), n, stream) != n)
+      return ERR_CANT_WRITE_FILE;
+    done += n;
+  }
+  return ERR_NONE;
+}
+
+// The phase array, the bulk of every converted file, goes out through a
+// buffer that stays in the cache while it is filled and written, instead
+// of a second whole copy of the array: half the peak memory and one pass
+// less over it. 512 KiB writes cost the system least per byte here; much
+// larger ones no longer fit the cache beside the swap. The buffer is taken
+// where the copy used to be, before the first phase byte, so running out
+// of memory leaves the file as it did.
+constexpr uint32_t kPhaseChunkSamples = 128 * 1024;
+
 u_err_t write_phase(const phase_matrix &m, uint32_t count, FILE *stream) {
   if (count == 0)
     return ERR_NONE;
-  HookBuffer<uint32_t> copy(count);
-  if (!copy)
+  const uint32_t chunk_samples = std::min(count, kPhaseChunkSamples);
+  HookBuffer<uint32_t> chunk(chunk_samples);
+  if (!chunk)
     return ERR_NO_MEM;
-  plat_advise_large_buffer(copy.get(), size_t(count) * sizeof(uint32_t));
-  const auto *src = reinterpret_cast<const uint32_t *>(m.matrix);
-  std::transform(src, src + count, copy.get(), big_endian32);
-  if (fwrite(copy.get(), sizeof(uint32_t), count, stream) != count)
-    return ERR_CANT_WRITE_FILE;
-  return ERR_NONE;
+  return write_big_endian(reinterpret_cast<const uint32_t *>(m.matrix), count, chunk.get(),
+                          chunk_samples, stream);
 }
 
 } // namespace
@@ -170,14 +230,7 @@ u_err_t write_samples16(const uint16_t *samples, uint32_t count, FILE *stream) {
     return ERR_NO_MEM;
   if (count > 0 && (!samples || !stream))
     return ERR_INVALID_PARAM;
-  for (uint32_t done = 0; done < count;) {
-    uint32_t n = std::min(count - done, kChunk);
-    std::transform(samples + done, samples + done + n, chunk.get(), big_endian16);
-    if (fwrite(chunk.get(), sizeof(uint16_t), n, stream) != n)
-      return ERR_CANT_WRITE_FILE;
-    done += n;
-  }
-  return ERR_NONE;
+  return write_big_endian(samples, count, chunk.get(), kChunk, stream);
 }
 
 u_err_t write_data_stream(FILE *stream, const data_prefix *prefix, const data_header *header,

@@ -156,7 +156,7 @@ TEST(DataFileArrays, IntensityGoesOutInChunksThroughOneBuffer) {
   AllocSizes rec(65536);
   Written w = write(nullptr, nullptr, &im, &p.m);
   ASSERT_EQ(w.result, 0);
-  EXPECT_EQ(rec.sizes, (std::vector<size_t>{65536, 48})); // chunk buffer, phase copy
+  EXPECT_EQ(rec.sizes, (std::vector<size_t>{65536, 48})); // both chunk buffers
   EXPECT_EQ(samples, before);                             // swapping happens in the copies
   // The chunk buffer as it was given back: the third chunk (samples 65536
   // to 69999) over the start of the second (samples 32768 to 65535), so
@@ -179,6 +179,37 @@ TEST(DataFileArrays, IntensityGoesOutInChunksThroughOneBuffer) {
     if (be16(b, 834 + 2 * i) != samples[i])
       FAIL() << "sample " << i;
   EXPECT_EQ(be32(b, 834 + 140000), 0u);
+}
+
+TEST(DataFileArrays, PhaseGoesOutThroughABoundedBuffer) {
+  // 300003 samples: two whole chunks and a last one whose length is no
+  // multiple of a vector or a cache line. Every byte of each sample differs
+  // from its neighbours', so a swap or an offset slip shows.
+  constexpr size_t kChunk = 131072; // samples, 512 KiB
+  std::vector<int32_t> samples(11 * 27273);
+  for (size_t i = 0; i < samples.size(); ++i)
+    samples[i] = static_cast<int32_t>(uint32_t(i) * 0x9E3779B1u);
+  const std::vector<int32_t> before = samples;
+  phase_matrix m{uint32_t(samples.size()), -3, 4, 11, 27273, samples.data()};
+  AllocSizes rec(4 * kChunk);
+  Written w = write(nullptr, nullptr, nullptr, &m);
+  ASSERT_EQ(w.result, 0);
+  EXPECT_EQ(rec.sizes, (std::vector<size_t>{4 * kChunk})); // no copy of the whole array
+  EXPECT_EQ(samples, before);
+  // The buffer as it was given back: the last chunk over the start of the
+  // second one.
+  ASSERT_EQ(rec.kept.size(), 4 * kChunk);
+  const size_t last = samples.size() - 2 * kChunk;
+  for (size_t slot : {size_t{0}, last - 1, last, kChunk - 1})
+    EXPECT_EQ(be32(rec.kept, 4 * slot),
+              static_cast<uint32_t>(samples[slot < last ? 2 * kChunk + slot : kChunk + slot]))
+        << slot;
+  const Bytes &b = w.bytes;
+  ASSERT_EQ(b.size(), 834u + 4 * samples.size());
+  EXPECT_EQ(be32(b, 72), 4 * samples.size());
+  for (size_t i = 0; i < samples.size(); ++i)
+    if (be32(b, 834 + 4 * i) != static_cast<uint32_t>(samples[i]))
+      FAIL() << "sample " << i;
 }
 
 TEST(DataFileArrays, OnlyTheWindowsSamplesAreWritten) {
@@ -287,6 +318,15 @@ TEST(DataFileMemory, EveryAllocationFailsCleanly) {
   EXPECT_EQ(read_file(path).size(), 834u + 12u);
   alloc.fail_at(1); // the chunk buffer, whatever the count
   EXPECT_EQ(write_samples16(samples, 0, nullptr), ERR_NO_MEM);
+
+  // A phase array of several chunks fails where a copy of it would have:
+  // after the header, before its first byte.
+  std::vector<int32_t> big(300 * 500, 7);
+  phase_matrix m{uint32_t(big.size()), 0, 0, 300, 500, big.data()};
+  alloc.fail_at(1);
+  EXPECT_EQ(write_data_file(path.c_str(), nullptr, nullptr, nullptr, &m), ERR_NO_MEM);
+  EXPECT_EQ(read_file(path).size(), 834u);
+  EXPECT_EQ(alloc.live_blocks(), 0);
 }
 
 TEST(SwapBytes, ReversesTwoFourOrEightBytes) {

@@ -132,6 +132,21 @@ TEST_F(Ferrycvt, ConvertsToFormatOneWithThePhaseArray) {
   EXPECT_EQ(read_file(out), expected);
 }
 
+TEST_F(Ferrycvt, LargeWindowsConvertAcrossEveryChunkBoundary) {
+  // Rows that do not divide the reader's chunks and a phase array of
+  // several writer chunks whose length is no multiple of a vector.
+  spec.rows = 701;
+  spec.cols = 1203;
+  spec.samples.resize(size_t(spec.rows) * spec.cols);
+  for (size_t i = 0; i < spec.samples.size(); ++i)
+    spec.samples[i] = static_cast<int16_t>(i % 89 == 0 ? 0x7FFF : (i * 40503u) & 0xFFFF);
+  write_file(in, hdp_file(spec));
+  RunResult r = run({in, out});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, converting(in, out) + successful(in, out));
+  EXPECT_TRUE(read_file(out) == expected_output(spec)) << "output differs";
+}
+
 TEST_F(Ferrycvt, TooFewArgumentsPrintUsage) {
   for (const auto &args :
        std::vector<std::vector<std::string>>{{}, {in}, {"-f", in}, {"-f", "-f"}}) {
