@@ -11,6 +11,7 @@
 #include <mutex>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/hooks.h"
@@ -95,6 +96,25 @@ public:
 
 private:
   Latch opened_, arrived_;
+};
+
+// A waiting read of every device type on a thread of its own; join() gives
+// what the read returned. Joined before it goes, as a std::thread must be.
+class ReadOnThread {
+public:
+  ReadOnThread()
+      : thread_([this] {
+          dev_record record{};
+          result_ = dev_data_read(DEV_TYPE_ALL, &record, true);
+        }) {}
+  int32_t join() {
+    thread_.join();
+    return result_.load();
+  }
+
+private:
+  std::atomic<int32_t> result_{-1};
+  std::thread thread_; // after the result, which it writes
 };
 
 // Puts the abort hook back at the end of a test.
