@@ -267,27 +267,33 @@ bool read_name(int index, First first, Next next, char (&field)[ACQ_NAME_MAX]) {
   return read;
 }
 
-u_err_t get_devices(acq_info &info) {
-  int32_t count = acq_dll.GetNumAcqDevices();
-  if (count < 0)
+// Asks the library how many it has of one kind; its failure when it cannot
+// say.
+u_err_t read_count(int32_t (*ask)(void), int32_t &count) {
+  int32_t answer = ask();
+  if (answer < 0)
     return failure_code();
-  info.num_devices = count;
+  count = answer;
+  return ERR_NONE;
+}
+
+u_err_t get_devices(acq_info &info) {
+  if (u_err_t code = read_count(acq_dll.GetNumAcqDevices, info.num_devices))
+    return code;
   info.device_name[0] = '\0';
-  if (count > 0 &&
+  if (info.num_devices > 0 &&
       !read_name(0, acq_dll.GetFirstAcqDeviceName, acq_dll.GetNextAcqDeviceName, info.device_name))
     return failure_code();
   return ERR_NONE;
 }
 
 u_err_t get_input_devices(acq_info &info) {
-  int32_t count = acq_dll.GetNumInputDevices();
-  if (count < 0)
-    return failure_code();
-  info.num_cameras = count;
+  if (u_err_t code = read_count(acq_dll.GetNumInputDevices, info.num_cameras))
+    return code;
   for (int i = 0; i < ACQ_CAMERAS; ++i) {
     info.camera_name[i][0] = '\0';
     info.camera_id[i] = -1;
-    if (i >= count)
+    if (i >= info.num_cameras)
       continue;
     if (!read_name(i, acq_dll.GetFirstInputDeviceName, acq_dll.GetNextInputDeviceName,
                    info.camera_name[i]))
@@ -305,10 +311,8 @@ u_err_t get_input_modes(acq_info &info) {
       continue;
     if (!acq_dll.SetCurrentInputDevice(info.camera_id[i]))
       return failure_code();
-    int32_t count = acq_dll.GetNumInputModes();
-    if (count < 0)
-      return failure_code();
-    info.num_modes[i] = count;
+    if (u_err_t code = read_count(acq_dll.GetNumInputModes, info.num_modes[i]))
+      return code;
   }
   return ERR_NONE;
 }

@@ -16,29 +16,13 @@
 #include "platform/files.h"
 #include "platform/osutil.h"
 #include "platform/process.h"
+#include "platform/text_copy_internal.h"
 
+using ferry::clear_text;
+using ferry::copy_fitting;
 using ferry::HookBuffer;
 
 namespace {
-
-// Copies text of the given length into a buffer of `bytes`, NUL-ended;
-// false (and "" where there is room) when it does not fit.
-bool copy_fitting(const char *text, size_t length, char *buffer, size_t bytes) {
-  if (!buffer || bytes == 0)
-    return false;
-  if (length >= bytes) {
-    buffer[0] = '\0';
-    return false;
-  }
-  std::memcpy(buffer, text, length);
-  buffer[length] = '\0';
-  return true;
-}
-
-void clear_text(char *buffer, size_t bytes) {
-  if (buffer && bytes > 0)
-    buffer[0] = '\0';
-}
 
 bool is_ascii_letter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -227,7 +211,7 @@ extern "C" const char *u_user_name(char *buffer, size_t bytes) {
   // Once known the name never changes, so it is read outside the lock.
   if (!buffer)
     return store.name;
-  return copy_fitting(store.name, std::strlen(store.name), buffer, bytes) ? buffer : nullptr;
+  return copy_fitting(store.name, buffer, bytes) ? buffer : nullptr;
 }
 
 extern "C" void u_user_name_forget(void) {
@@ -332,7 +316,7 @@ void print_module(const u_module_record &record, int name_width) {
   // The folder without the separator before the name.
   char folder[U_MODULE_PATH_BYTES] = "";
   if (name > record.path)
-    copy_fitting(record.path, static_cast<size_t>(name - record.path - 1), folder, sizeof folder);
+    copy_fitting({record.path, static_cast<size_t>(name - record.path - 1)}, folder, sizeof folder);
   char version[U_VERSION_TEXT_BYTES];
   u_version_text(record.version, version);
   char modified[64] = "";

@@ -111,7 +111,7 @@ extern "C" bool plat_loaded_library_path(const char *dll_name, char *buffer, siz
     ModuleSearch search{file_name.c_str(), {}};
     if (dl_iterate_phdr(match_module, &search) == 0)
       return false;
-    return copy_text(search.path, buffer, bytes);
+    return ferry::copy_fitting(search.path, buffer, bytes);
   } catch (...) {
     return false;
   }

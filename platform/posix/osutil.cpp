@@ -14,30 +14,11 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
-
-bool copy_text(const char *text, size_t length, char *buffer, size_t bytes) {
-  if (!buffer || bytes == 0)
-    return false;
-  if (length >= bytes) {
-    buffer[0] = '\0';
-    return false;
-  }
-  std::memcpy(buffer, text, length);
-  buffer[length] = '\0';
-  return true;
-}
-
-void clear_text(char *buffer, size_t bytes) {
-  if (buffer && bytes > 0)
-    buffer[0] = '\0';
-}
-
-} // namespace
+#include "platform/text_copy_internal.h"
 
 // There is no registry here: every lookup finds nothing.
 extern "C" bool plat_registry_text(void *, const char *, const char *, char *buffer, size_t bytes) {
-  clear_text(buffer, bytes);
+  ferry::clear_text(buffer, bytes);
   return false;
 }
 
@@ -290,7 +271,7 @@ extern "C" bool plat_module_list_path(const plat_module_list *list, size_t index
   if (!list || index >= list->handles.size())
     return false;
   const std::string &path = list->paths[index];
-  return !path.empty() && copy_text(path.c_str(), path.size(), buffer, bytes);
+  return !path.empty() && ferry::copy_fitting(path, buffer, bytes);
 }
 
 extern "C" void *plat_module_list_handle(plat_module_list *list, size_t index) {

@@ -8,19 +8,9 @@
 #include <sys/stat.h>
 #include <vector>
 
-namespace {
+#include "platform/text_copy_internal.h"
 
-bool copy_text(const char *text, size_t length, char *buffer, size_t bytes) {
-  if (!buffer || bytes == 0)
-    return false;
-  if (length >= bytes) {
-    buffer[0] = '\0';
-    return false;
-  }
-  std::memcpy(buffer, text, length);
-  buffer[length] = '\0';
-  return true;
-}
+namespace {
 
 DWORD dword_size(size_t bytes) {
   return bytes > MAXDWORD ? MAXDWORD : static_cast<DWORD>(bytes);
@@ -107,7 +97,7 @@ extern "C" bool plat_module_internal_name(const char *path, char *buffer, size_t
       !name || length == 0)
     return false;
   size_t text_length = strnlen(name, length);
-  return text_length > 0 && copy_text(name, text_length, buffer, bytes);
+  return text_length > 0 && ferry::copy_fitting({name, text_length}, buffer, bytes);
 }
 
 extern "C" bool plat_dll_get_version(void *module, uint8_t record[PLAT_DLL_VERSION_RECORD_BYTES]) {

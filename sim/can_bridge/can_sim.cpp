@@ -753,153 +753,149 @@ constexpr cansim_api kApi = {
 
 // --- The bridge entry points ----------------------------------------------------
 
-#define CANSIM_SCRIPTED(s, name)                                                                   \
-  if (auto scripted_result = scripted(s, name))                                                    \
-    return *scripted_result;
+namespace {
 
-extern "C" CANSIM_EXPORT int32_t CAN_EnumerateBridges(can_bridge_entry *entries, int32_t capacity) {
+enum class Needs { nothing, connection };
+
+// One bridge call under the simulator's lock: the call is counted and a
+// scripted failure answered first; a call that needs the connection is
+// refused without it; then the call's own work runs (given the guard too
+// when it must let the lock go to wait).
+template <typename Work> int32_t bridge_call(const char *name, Needs needs, Work work) {
   State &s = state();
   Guard guard(s.lock);
-  CANSIM_SCRIPTED(s, "CAN_EnumerateBridges")
-  if (!entries || capacity < 0)
-    return -1;
-  size_t count = std::min<size_t>(s.bridges.size(), static_cast<size_t>(capacity));
-  std::copy_n(s.bridges.begin(), count, entries);
-  return static_cast<int32_t>(count);
+  if (std::optional<int32_t> scripted_result = scripted(s, name))
+    return *scripted_result;
+  if (needs == Needs::connection && !s.connected)
+    return CAN_LIB_NOT_CONNECTED;
+  if constexpr (std::is_invocable_v<Work &, State &, Guard &>)
+    return work(s, guard);
+  else
+    return work(s);
+}
+
+} // namespace
+
+extern "C" CANSIM_EXPORT int32_t CAN_EnumerateBridges(can_bridge_entry *entries, int32_t capacity) {
+  return bridge_call("CAN_EnumerateBridges", Needs::nothing, [&](State &s) -> int32_t {
+    if (!entries || capacity < 0)
+      return -1;
+    size_t count = std::min<size_t>(s.bridges.size(), static_cast<size_t>(capacity));
+    std::copy_n(s.bridges.begin(), count, entries);
+    return static_cast<int32_t>(count);
+  });
 }
 
 extern "C" CANSIM_EXPORT int32_t CAN_Connect(uint32_t ip_address) {
-  State &s = state();
-  Guard guard(s.lock);
-  CANSIM_SCRIPTED(s, "CAN_Connect")
-  for (const can_bridge_entry &bridge : s.bridges) {
-    uint32_t ip = 0;
-    std::memcpy(&ip, bridge.ip, sizeof ip);
-    if (ip != ip_address)
-      continue;
-    s.connected = true;
-    s.connected_ip = ip_address;
-    if (std::exchange(s.config_pending, false)) {
-      s.config_setting = s.pending_setting;
-      s.config_value = s.pending_value;
+  return bridge_call("CAN_Connect", Needs::nothing, [&](State &s) -> int32_t {
+    for (const can_bridge_entry &bridge : s.bridges) {
+      uint32_t ip = 0;
+      std::memcpy(&ip, bridge.ip, sizeof ip);
+      if (ip != ip_address)
+        continue;
+      s.connected = true;
+      s.connected_ip = ip_address;
+      if (std::exchange(s.config_pending, false)) {
+        s.config_setting = s.pending_setting;
+        s.config_value = s.pending_value;
+      }
+      return CAN_LIB_OK;
     }
-    return CAN_LIB_OK;
-  }
-  return -3;
+    return -3;
+  });
 }
 
 extern "C" CANSIM_EXPORT int32_t CAN_Disconnect(void) {
-  State &s = state();
-  Guard guard(s.lock);
-  CANSIM_SCRIPTED(s, "CAN_Disconnect")
-  s.connected = false;
-  s.connected_ip = 0;
-  return CAN_LIB_OK;
+  return bridge_call("CAN_Disconnect", Needs::nothing, [](State &s) -> int32_t {
+    s.connected = false;
+    s.connected_ip = 0;
+    return CAN_LIB_OK;
+  });
 }
 
-#define CANSIM_CONNECTED(s)                                                                        \
-  if (!s.connected)                                                                                \
-    return CAN_LIB_NOT_CONNECTED;
-
 extern "C" CANSIM_EXPORT int32_t CAN_GetFirmwareVersion(uint8_t *major, uint8_t *minor) {
-  State &s = state();
-  Guard guard(s.lock);
-  CANSIM_SCRIPTED(s, "CAN_GetFirmwareVersion")
-  CANSIM_CONNECTED(s)
-  if (!major || !minor)
-    return -1;
-  *major = s.fw_major;
-  *minor = s.fw_minor;
-  return CAN_LIB_OK;
+  return bridge_call("CAN_GetFirmwareVersion", Needs::connection, [&](State &s) -> int32_t {
+    if (!major || !minor)
+      return -1;
+    *major = s.fw_major;
+    *minor = s.fw_minor;
+    return CAN_LIB_OK;
+  });
 }
 
 extern "C" CANSIM_EXPORT int32_t CAN_GetBridgeConfiguration(uint8_t *setting, uint32_t *value) {
-  State &s = state();
-  Guard guard(s.lock);
-  CANSIM_SCRIPTED(s, "CAN_GetBridgeConfiguration")
-  CANSIM_CONNECTED(s)
-  if (!setting || !value)
-    return -1;
-  *setting = s.config_setting;
-  *value = s.config_value;
-  return CAN_LIB_OK;
+  return bridge_call("CAN_GetBridgeConfiguration", Needs::connection, [&](State &s) -> int32_t {
+    if (!setting || !value)
+      return -1;
+    *setting = s.config_setting;
+    *value = s.config_value;
+    return CAN_LIB_OK;
+  });
 }
 
 extern "C" CANSIM_EXPORT int32_t CAN_SetBridgeConfiguration(uint8_t setting, uint32_t value) {
-  State &s = state();
-  Guard guard(s.lock);
-  CANSIM_SCRIPTED(s, "CAN_SetBridgeConfiguration")
-  CANSIM_CONNECTED(s)
-  s.config_pending = true;
-  s.pending_setting = setting;
-  s.pending_value = value;
-  return CAN_LIB_OK;
+  return bridge_call("CAN_SetBridgeConfiguration", Needs::connection, [&](State &s) -> int32_t {
+    s.config_pending = true;
+    s.pending_setting = setting;
+    s.pending_value = value;
+    return CAN_LIB_OK;
+  });
 }
 
 extern "C" CANSIM_EXPORT int32_t CAN_GetLastBridgeError(uint32_t *error) {
-  State &s = state();
-  Guard guard(s.lock);
-  CANSIM_SCRIPTED(s, "CAN_GetLastBridgeError")
-  CANSIM_CONNECTED(s)
-  if (!error)
-    return -1;
-  bool cleared = s.resets_to_clear >= 0 && s.resets_done >= s.resets_to_clear;
-  *error = cleared ? 0 : s.last_error;
-  return CAN_LIB_OK;
+  return bridge_call("CAN_GetLastBridgeError", Needs::connection, [&](State &s) -> int32_t {
+    if (!error)
+      return -1;
+    bool cleared = s.resets_to_clear >= 0 && s.resets_done >= s.resets_to_clear;
+    *error = cleared ? 0 : s.last_error;
+    return CAN_LIB_OK;
+  });
 }
 
 extern "C" CANSIM_EXPORT int32_t CAN_ResetBridge(void) {
-  State &s = state();
-  Guard guard(s.lock);
-  CANSIM_SCRIPTED(s, "CAN_ResetBridge")
-  CANSIM_CONNECTED(s)
-  ++s.resets_done;
-  // A reset drops the connection; the caller connects again.
-  s.connected = false;
-  s.connected_ip = 0;
-  return CAN_LIB_OK;
+  return bridge_call("CAN_ResetBridge", Needs::connection, [](State &s) -> int32_t {
+    ++s.resets_done;
+    // A reset drops the connection; the caller connects again.
+    s.connected = false;
+    s.connected_ip = 0;
+    return CAN_LIB_OK;
+  });
 }
 
 extern "C" CANSIM_EXPORT int32_t CAN_EnumerateNodes(uint8_t *states) {
-  State &s = state();
-  Guard guard(s.lock);
-  CANSIM_SCRIPTED(s, "CAN_EnumerateNodes")
-  CANSIM_CONNECTED(s)
-  if (!states)
-    return -1;
-  for (size_t node = 0; node < s.nodes.size(); ++node)
-    states[node] = s.nodes[node].present ? CAN_NODE_PRESENT : 0;
-  return CAN_LIB_OK;
+  return bridge_call("CAN_EnumerateNodes", Needs::connection, [&](State &s) -> int32_t {
+    if (!states)
+      return -1;
+    for (size_t node = 0; node < s.nodes.size(); ++node)
+      states[node] = s.nodes[node].present ? CAN_NODE_PRESENT : 0;
+    return CAN_LIB_OK;
+  });
 }
 
 extern "C" CANSIM_EXPORT int32_t CAN_FindNode(uint8_t node, uint8_t *status) {
-  State &s = state();
-  Guard guard(s.lock);
-  CANSIM_SCRIPTED(s, "CAN_FindNode")
-  CANSIM_CONNECTED(s)
-  if (!status || node >= CAN_NODE_COUNT)
-    return -1;
-  const Node &n = s.nodes[node];
-  *status = n.present ? n.find_status : 0;
-  return CAN_LIB_OK;
+  return bridge_call("CAN_FindNode", Needs::connection, [&](State &s) -> int32_t {
+    if (!status || node >= CAN_NODE_COUNT)
+      return -1;
+    const Node &n = s.nodes[node];
+    *status = n.present ? n.find_status : 0;
+    return CAN_LIB_OK;
+  });
 }
 
 extern "C" CANSIM_EXPORT int32_t CAN_GetNodeState(uint8_t node, uint8_t *node_state) {
-  State &s = state();
-  Guard guard(s.lock);
-  CANSIM_SCRIPTED(s, "CAN_GetNodeState")
-  CANSIM_CONNECTED(s)
-  if (!node_state || node >= CAN_NODE_COUNT)
-    return -1;
-  Node &n = s.nodes[node];
-  if (!n.present) {
-    *node_state = 0;
+  return bridge_call("CAN_GetNodeState", Needs::connection, [&](State &s) -> int32_t {
+    if (!node_state || node >= CAN_NODE_COUNT)
+      return -1;
+    Node &n = s.nodes[node];
+    if (!n.present) {
+      *node_state = 0;
+      return CAN_LIB_OK;
+    }
+    ++n.state_polls;
+    *node_state =
+        n.state_polls >= n.operational_after ? uint8_t{CAN_NODE_OPERATIONAL} : n.state_before;
     return CAN_LIB_OK;
-  }
-  ++n.state_polls;
-  *node_state =
-      n.state_polls >= n.operational_after ? uint8_t{CAN_NODE_OPERATIONAL} : n.state_before;
-  return CAN_LIB_OK;
+  });
 }
 
 extern "C" CANSIM_EXPORT int32_t CAN_SDORead(uint8_t node, uint16_t index, uint8_t subindex,
@@ -913,52 +909,46 @@ extern "C" CANSIM_EXPORT int32_t CAN_SDOWrite(uint8_t node, uint16_t index, uint
 }
 
 extern "C" CANSIM_EXPORT int32_t CAN_RegisterPDO(can_pdo_desc descriptor) {
-  State &s = state();
-  Guard guard(s.lock);
-  CANSIM_SCRIPTED(s, "CAN_RegisterPDO")
-  CANSIM_CONNECTED(s)
-  s.registered_pdos.push_back(descriptor.cob_id);
-  return CAN_LIB_OK;
+  return bridge_call("CAN_RegisterPDO", Needs::connection, [&](State &s) -> int32_t {
+    s.registered_pdos.push_back(descriptor.cob_id);
+    return CAN_LIB_OK;
+  });
 }
 
 extern "C" CANSIM_EXPORT int32_t CAN_UnregisterPDOs(void) {
-  State &s = state();
-  Guard guard(s.lock);
-  CANSIM_SCRIPTED(s, "CAN_UnregisterPDOs")
-  CANSIM_CONNECTED(s)
-  s.registered_pdos.clear();
-  return CAN_LIB_OK;
+  return bridge_call("CAN_UnregisterPDOs", Needs::connection, [](State &s) -> int32_t {
+    s.registered_pdos.clear();
+    return CAN_LIB_OK;
+  });
 }
 
 extern "C" CANSIM_EXPORT int32_t CAN_RegisterEvents(can_pdo_handler_fn pdo_handler,
                                                     can_emcy_handler_fn emcy_handler) {
-  State &s = state();
-  Guard guard(s.lock);
-  CANSIM_SCRIPTED(s, "CAN_RegisterEvents")
-  s.pdo_handler = pdo_handler;
-  s.emcy_handler = emcy_handler;
-  if (has_handlers(s)) {
-    start_delivery(s);
-    s.wake.notify_all();
-  } else {
-    // Once this returns, no handler runs any more.
-    stop_delivery(s, guard);
-  }
-  return CAN_LIB_OK;
+  return bridge_call("CAN_RegisterEvents", Needs::nothing, [&](State &s, Guard &guard) -> int32_t {
+    s.pdo_handler = pdo_handler;
+    s.emcy_handler = emcy_handler;
+    if (has_handlers(s)) {
+      start_delivery(s);
+      s.wake.notify_all();
+    } else {
+      // Once this returns, no handler runs any more.
+      stop_delivery(s, guard);
+    }
+    return CAN_LIB_OK;
+  });
 }
 
 #ifndef CANSIM_LEAVE_OUT_GET_PDO
 extern "C" CANSIM_EXPORT int32_t CAN_GetPDO(can_pdo_record *record) {
-  State &s = state();
-  Guard guard(s.lock);
-  CANSIM_SCRIPTED(s, "CAN_GetPDO")
-  if (!record)
-    return -1;
-  if (s.pdo_buffer.empty())
-    return -6;
-  *record = s.pdo_buffer.front();
-  s.pdo_buffer.pop_front();
-  return CAN_LIB_OK;
+  return bridge_call("CAN_GetPDO", Needs::nothing, [&](State &s) -> int32_t {
+    if (!record)
+      return -1;
+    if (s.pdo_buffer.empty())
+      return -6;
+    *record = s.pdo_buffer.front();
+    s.pdo_buffer.pop_front();
+    return CAN_LIB_OK;
+  });
 }
 #endif
 

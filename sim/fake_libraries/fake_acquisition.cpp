@@ -72,29 +72,16 @@ int32_t write_name(const std::string &name, char *buffer, int32_t bytes) {
   return 1;
 }
 
-std::string device_name(int32_t index) {
-  return "Grabber " + std::to_string(index + 1);
-}
-std::string camera_name(int32_t index) {
-  return "Camera " + std::to_string(index + 1);
-}
-std::string mode_name(int32_t index) {
-  return "Mode " + std::to_string(index + 1);
+// One entry point's call under the world lock, noted in the log: `refused`
+// when the test made the entry point fail, else what the work returns.
+template <typename Work>
+int32_t entry_call(const char *entry, const std::string &detail, int32_t refused, Work work) {
+  std::lock_guard guard(world_lock);
+  return enter(entry, detail) ? work() : refused;
 }
 
-// The name at the cursor, which moves on; a name past the last fails.
-template <typename Name>
-int32_t next_name(int32_t &cursor, int32_t count, Name name, char *buffer, int32_t bytes) {
-  if (cursor >= count)
-    return fail(kInvalidDevice);
-  return write_name(name(cursor++), buffer, bytes);
-}
-
-template <typename Name> int32_t index_of(const char *name, int32_t count, Name name_of) {
-  for (int32_t i = 0; name && i < count; ++i)
-    if (name_of(i) == name)
-      return i;
-  return -1;
+int32_t device_count() {
+  return world.devices;
 }
 
 int32_t camera_count() {
@@ -103,6 +90,45 @@ int32_t camera_count() {
 
 int32_t mode_count() {
   return world.current_camera < 0 ? 0 : world.cameras[world.current_camera].modes;
+}
+
+// The names the library lists one after the other from a cursor: of the
+// acquisition devices, of the cameras (its input devices), of the current
+// camera's input modes.
+struct NameList {
+  const char *stem;
+  int32_t World::*cursor;
+  int32_t (*count)();
+  std::string name(int32_t index) const { return stem + std::to_string(index + 1); }
+};
+constexpr NameList kDevices{"Grabber ", &World::device_cursor, device_count};
+constexpr NameList kCameras{"Camera ", &World::camera_cursor, camera_count};
+constexpr NameList kModes{"Mode ", &World::mode_cursor, mode_count};
+
+// The name at the cursor, which moves on; a name past the last fails.
+int32_t next_name(const NameList &list, char *buffer, int32_t bytes) {
+  int32_t &cursor = world.*list.cursor;
+  if (cursor >= list.count())
+    return fail(kInvalidDevice);
+  return write_name(list.name(cursor++), buffer, bytes);
+}
+
+int32_t first_name_call(const char *entry, const NameList &list, char *buffer, int32_t bytes) {
+  return entry_call(entry, {}, 0, [&] {
+    world.*list.cursor = 0;
+    return next_name(list, buffer, bytes);
+  });
+}
+
+int32_t next_name_call(const char *entry, const NameList &list, char *buffer, int32_t bytes) {
+  return entry_call(entry, {}, 0, [&] { return next_name(list, buffer, bytes); });
+}
+
+int32_t index_of(const char *name, const NameList &list) {
+  for (int32_t i = 0; name && i < list.count(); ++i)
+    if (list.name(i) == name)
+      return i;
+  return -1;
 }
 
 int32_t query(const std::string &parameter, void *value, int32_t bytes) {
@@ -123,17 +149,30 @@ int32_t set(const std::string &parameter, const void *value, int32_t bytes) {
   return 1;
 }
 
+// The query and set calls of the device, the camera and the input mode:
+// their parameters are kept apart by a prefix ("", "input:", "mode:").
+int32_t query_call(const char *entry, const char *prefix, const char *parameter, void *value,
+                   int32_t bytes) {
+  const std::string name = parameter ? parameter : "";
+  return entry_call(entry, name, 0, [&] { return query(prefix + name, value, bytes); });
+}
+
+int32_t set_call(const char *entry, const char *prefix, const char *parameter, const void *value,
+                 int32_t bytes) {
+  const std::string name = parameter ? parameter : "";
+  return entry_call(entry, name, 0, [&] { return set(prefix + name, value, bytes); });
+}
+
 } // namespace
 
 extern "C" {
 
 int32_t InitDeviceMgr(const char *ini_file) {
-  std::lock_guard guard(world_lock);
-  if (!enter("InitDeviceMgr", ini_file ? ini_file : "(null)"))
-    return 0;
-  world.current_device = world.devices > 0 ? 100 : -1;
-  world.current_camera = world.cameras.empty() ? -1 : 0;
-  return 1;
+  return entry_call("InitDeviceMgr", ini_file ? ini_file : "(null)", 0, [] {
+    world.current_device = world.devices > 0 ? 100 : -1;
+    world.current_camera = world.cameras.empty() ? -1 : 0;
+    return 1;
+  });
 }
 
 int32_t FreeDeviceResources(void) {
@@ -144,101 +183,76 @@ int32_t FreeDeviceResources(void) {
 }
 
 int32_t GetNumAcqDevices(void) {
-  std::lock_guard guard(world_lock);
-  return enter("GetNumAcqDevices") ? world.devices : -1;
+  return entry_call("GetNumAcqDevices", {}, -1, device_count);
 }
 
 int32_t GetFirstAcqDeviceName(char *name, int32_t bytes) {
-  std::lock_guard guard(world_lock);
-  if (!enter("GetFirstAcqDeviceName"))
-    return 0;
-  world.device_cursor = 0;
-  return next_name(world.device_cursor, world.devices, device_name, name, bytes);
+  return first_name_call("GetFirstAcqDeviceName", kDevices, name, bytes);
 }
 
 int32_t GetNextAcqDeviceName(char *name, int32_t bytes) {
-  std::lock_guard guard(world_lock);
-  if (!enter("GetNextAcqDeviceName"))
-    return 0;
-  return next_name(world.device_cursor, world.devices, device_name, name, bytes);
+  return next_name_call("GetNextAcqDeviceName", kDevices, name, bytes);
 }
 
 int32_t GetAcqDeviceId(const char *name) {
-  std::lock_guard guard(world_lock);
-  if (!enter("GetAcqDeviceId", name ? name : ""))
-    return -1;
-  int32_t index = index_of(name, world.devices, device_name);
-  return index < 0 ? fail(kInvalidDevice, -1) : 100 + index;
+  return entry_call("GetAcqDeviceId", name ? name : "", -1, [&] {
+    int32_t index = index_of(name, kDevices);
+    return index < 0 ? fail(kInvalidDevice, -1) : 100 + index;
+  });
 }
 
 int32_t SetCurrentAcqDevice(int32_t id) {
-  std::lock_guard guard(world_lock);
-  if (!enter("SetCurrentAcqDevice", std::to_string(id)))
-    return 0;
-  if (id < 100 || id >= 100 + world.devices)
-    return fail(kInvalidDevice);
-  world.current_device = id;
-  return 1;
+  return entry_call("SetCurrentAcqDevice", std::to_string(id), 0, [&] {
+    if (id < 100 || id >= 100 + world.devices)
+      return fail(kInvalidDevice);
+    world.current_device = id;
+    return 1;
+  });
 }
 
 int32_t OpenDevice(int32_t mode) {
-  std::lock_guard guard(world_lock);
-  if (!enter("OpenDevice", std::to_string(mode)))
-    return 0;
-  if (world.open)
-    return fail(kDeviceOpen);
-  world.open = true;
-  return 1;
+  return entry_call("OpenDevice", std::to_string(mode), 0, [] {
+    if (world.open)
+      return fail(kDeviceOpen);
+    world.open = true;
+    return 1;
+  });
 }
 
 int32_t CloseDevice(void) {
-  std::lock_guard guard(world_lock);
-  if (!enter("CloseDevice"))
-    return 0;
-  if (!world.open)
-    return fail(kDeviceClosed);
-  world.open = false;
-  return 1;
+  return entry_call("CloseDevice", {}, 0, [] {
+    if (!world.open)
+      return fail(kDeviceClosed);
+    world.open = false;
+    return 1;
+  });
 }
 
 int32_t ReadDevice(void *buffer, int32_t bytes) {
-  std::lock_guard guard(world_lock);
-  if (!enter("ReadDevice"))
-    return -1;
-  if (!world.open)
-    return fail(kDeviceClosed, -1);
-  if (!buffer || bytes < 0)
-    return fail(kInvalidParameter, -1);
-  std::memset(buffer, 0x5A, static_cast<size_t>(bytes));
-  return bytes;
+  return entry_call("ReadDevice", {}, -1, [&] {
+    if (!world.open)
+      return fail(kDeviceClosed, -1);
+    if (!buffer || bytes < 0)
+      return fail(kInvalidParameter, -1);
+    std::memset(buffer, 0x5A, static_cast<size_t>(bytes));
+    return bytes;
+  });
 }
 
 int32_t AcquireStart(void) {
-  std::lock_guard guard(world_lock);
-  if (!enter("AcquireStart"))
-    return 0;
-  return world.open ? 1 : fail(kDeviceClosed);
+  return entry_call("AcquireStart", {}, 0, [] { return world.open ? 1 : fail(kDeviceClosed); });
 }
 
 int32_t AcquireStop(void) {
-  std::lock_guard guard(world_lock);
-  if (!enter("AcquireStop"))
-    return 0;
-  return world.open ? 1 : fail(kDeviceClosed);
+  return entry_call("AcquireStop", {}, 0, [] { return world.open ? 1 : fail(kDeviceClosed); });
 }
 
 int32_t AcqDeviceQuery(const char *parameter, void *value, int32_t bytes) {
-  std::lock_guard guard(world_lock);
-  if (!enter("AcqDeviceQuery", parameter ? parameter : ""))
-    return 0;
-  return query(parameter ? parameter : "", value, bytes);
+  return query_call("AcqDeviceQuery", "", parameter, value, bytes);
 }
 
 int32_t AcqDeviceSet(const char *parameter, const void *value, int32_t bytes) {
-  std::lock_guard guard(world_lock);
-  if (!enter("AcqDeviceSet", parameter ? parameter : ""))
-    return 0;
-  return set(parameter ? parameter : "", value, bytes);
+  return set_call("AcqDeviceSet", "", parameter, value, bytes);
 }
 
 int32_t GetLastAcqError(void) {
@@ -247,124 +261,90 @@ int32_t GetLastAcqError(void) {
 }
 
 int32_t GetNumInputDevices(void) {
-  std::lock_guard guard(world_lock);
-  return enter("GetNumInputDevices") ? camera_count() : -1;
+  return entry_call("GetNumInputDevices", {}, -1, camera_count);
 }
 
 int32_t GetFirstInputDeviceName(char *name, int32_t bytes) {
-  std::lock_guard guard(world_lock);
-  if (!enter("GetFirstInputDeviceName"))
-    return 0;
-  world.camera_cursor = 0;
-  return next_name(world.camera_cursor, camera_count(), camera_name, name, bytes);
+  return first_name_call("GetFirstInputDeviceName", kCameras, name, bytes);
 }
 
 int32_t GetNextInputDeviceName(char *name, int32_t bytes) {
-  std::lock_guard guard(world_lock);
-  if (!enter("GetNextInputDeviceName"))
-    return 0;
-  return next_name(world.camera_cursor, camera_count(), camera_name, name, bytes);
+  return next_name_call("GetNextInputDeviceName", kCameras, name, bytes);
 }
 
 int32_t GetInputDeviceId(const char *name) {
-  std::lock_guard guard(world_lock);
-  if (!enter("GetInputDeviceId", name ? name : ""))
-    return -1;
-  int32_t index = index_of(name, camera_count(), camera_name);
-  return index < 0 ? fail(kInvalidDevice, -1) : world.cameras[index].id;
+  return entry_call("GetInputDeviceId", name ? name : "", -1, [&] {
+    int32_t index = index_of(name, kCameras);
+    return index < 0 ? fail(kInvalidDevice, -1) : world.cameras[index].id;
+  });
 }
 
 int32_t SetCurrentInputDevice(int32_t id) {
-  std::lock_guard guard(world_lock);
-  if (!enter("SetCurrentInputDevice", std::to_string(id)))
-    return 0;
-  auto found = std::find_if(world.cameras.begin(), world.cameras.end(),
-                            [id](const Camera &camera) { return camera.id == id; });
-  if (found == world.cameras.end())
-    return fail(kInvalidDevice);
-  world.current_camera = static_cast<int32_t>(found - world.cameras.begin());
-  world.current_mode = -1;
-  return 1;
+  return entry_call("SetCurrentInputDevice", std::to_string(id), 0, [&] {
+    auto found = std::find_if(world.cameras.begin(), world.cameras.end(),
+                              [id](const Camera &camera) { return camera.id == id; });
+    if (found == world.cameras.end())
+      return fail(kInvalidDevice);
+    world.current_camera = static_cast<int32_t>(found - world.cameras.begin());
+    world.current_mode = -1;
+    return 1;
+  });
 }
 
 int32_t GetCurrentInputDevice(void) {
-  std::lock_guard guard(world_lock);
-  if (!enter("GetCurrentInputDevice") || world.current_camera < 0)
-    return -1;
-  return world.cameras[world.current_camera].id;
+  return entry_call("GetCurrentInputDevice", {}, -1, [] {
+    return world.current_camera < 0 ? -1 : world.cameras[world.current_camera].id;
+  });
 }
 
 int32_t AcqInputDeviceQuery(const char *parameter, void *value, int32_t bytes) {
-  std::lock_guard guard(world_lock);
-  if (!enter("AcqInputDeviceQuery", parameter ? parameter : ""))
-    return 0;
-  return query(std::string("input:") + (parameter ? parameter : ""), value, bytes);
+  return query_call("AcqInputDeviceQuery", "input:", parameter, value, bytes);
 }
 
 int32_t AcqInputDeviceSet(const char *parameter, const void *value, int32_t bytes) {
-  std::lock_guard guard(world_lock);
-  if (!enter("AcqInputDeviceSet", parameter ? parameter : ""))
-    return 0;
-  return set(std::string("input:") + (parameter ? parameter : ""), value, bytes);
+  return set_call("AcqInputDeviceSet", "input:", parameter, value, bytes);
 }
 
 int32_t GetNumInputModes(void) {
-  std::lock_guard guard(world_lock);
-  if (!enter("GetNumInputModes"))
-    return -1;
-  return world.current_camera < 0 ? fail(kInvalidDevice, -1) : mode_count();
+  return entry_call("GetNumInputModes", {}, -1, [] {
+    return world.current_camera < 0 ? fail(kInvalidDevice, -1) : mode_count();
+  });
 }
 
 int32_t GetFirstInputModeName(char *name, int32_t bytes) {
-  std::lock_guard guard(world_lock);
-  if (!enter("GetFirstInputModeName"))
-    return 0;
-  world.mode_cursor = 0;
-  return next_name(world.mode_cursor, mode_count(), mode_name, name, bytes);
+  return first_name_call("GetFirstInputModeName", kModes, name, bytes);
 }
 
 int32_t GetNextInputModeName(char *name, int32_t bytes) {
-  std::lock_guard guard(world_lock);
-  if (!enter("GetNextInputModeName"))
-    return 0;
-  return next_name(world.mode_cursor, mode_count(), mode_name, name, bytes);
+  return next_name_call("GetNextInputModeName", kModes, name, bytes);
 }
 
 int32_t GetInputModeId(const char *name) {
-  std::lock_guard guard(world_lock);
-  if (!enter("GetInputModeId", name ? name : ""))
-    return -1;
-  int32_t index = index_of(name, mode_count(), mode_name);
-  return index < 0 ? fail(kInvalidParameter, -1) : index + 1;
+  return entry_call("GetInputModeId", name ? name : "", -1, [&] {
+    int32_t index = index_of(name, kModes);
+    return index < 0 ? fail(kInvalidParameter, -1) : index + 1;
+  });
 }
 
 int32_t SetCurrentInputMode(int32_t id) {
-  std::lock_guard guard(world_lock);
-  if (!enter("SetCurrentInputMode", std::to_string(id)))
-    return 0;
-  if (id < 1 || id > mode_count())
-    return fail(kInvalidParameter);
-  world.current_mode = id;
-  return 1;
+  return entry_call("SetCurrentInputMode", std::to_string(id), 0, [&] {
+    if (id < 1 || id > mode_count())
+      return fail(kInvalidParameter);
+    world.current_mode = id;
+    return 1;
+  });
 }
 
 int32_t GetCurrentInputMode(void) {
-  std::lock_guard guard(world_lock);
-  return enter("GetCurrentInputMode") ? world.current_mode : -1;
+  return entry_call("GetCurrentInputMode", {}, -1, [] { return world.current_mode; });
 }
 
 int32_t AcqInputModeQuery(const char *parameter, void *value, int32_t bytes) {
-  std::lock_guard guard(world_lock);
-  if (!enter("AcqInputModeQuery", parameter ? parameter : ""))
-    return 0;
-  return query(std::string("mode:") + (parameter ? parameter : ""), value, bytes);
+  return query_call("AcqInputModeQuery", "mode:", parameter, value, bytes);
 }
 
 int32_t AcqInputModeSet(const char *parameter, const void *value, int32_t bytes) {
-  std::lock_guard guard(world_lock);
-  if (!enter("AcqInputModeSet", parameter ? parameter : ""))
-    return 0;
-  return set(std::string("mode:") + (parameter ? parameter : ""), value, bytes);
+  return set_call("AcqInputModeSet", "mode:", parameter, value, bytes);
 }
 
 // The control functions of the tests.

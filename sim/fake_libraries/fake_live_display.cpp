@@ -10,53 +10,52 @@
 
 namespace {
 
-std::atomic<int32_t> fringes{0}, phase_resolution{0}, min_area{0}, commands{0};
-std::atomic<double> tarn_scale{0.0};
+// What the library keeps, each under the name of the entry point that
+// sets it; RunLDCommand's is the number of commands run.
+enum Setting { kFringes, kPhaseResolution, kTarnScale, kMinArea, kCommands, kSettingCount };
+constexpr const char *kSettingEntries[kSettingCount] = {
+    "SetLDNFringes", "SetLDPhaseRes", "SetLDTarnScale", "SetLDMinArea", "RunLDCommand",
+};
+std::atomic<double> settings[kSettingCount];
+
+int32_t keep(Setting setting, double value) {
+  settings[setting] = value;
+  return 1;
+}
 
 } // namespace
 
 extern "C" {
 
 int32_t SetLDNFringes(int32_t value) {
-  fringes = value;
-  return 1;
+  return keep(kFringes, value);
 }
 
 int32_t SetLDPhaseRes(int32_t value) {
-  phase_resolution = value;
-  return 1;
+  return keep(kPhaseResolution, value);
 }
 
 int32_t SetLDTarnScale(double value) {
-  tarn_scale = value;
-  return 1;
+  return keep(kTarnScale, value);
 }
 
 int32_t SetLDMinArea(int32_t value) {
-  min_area = value;
-  return 1;
+  return keep(kMinArea, value);
 }
 
 int32_t RunLDCommand(const char *command) {
   if (!command || !*command)
     return 0;
-  ++commands;
+  settings[kCommands].fetch_add(1);
   return 1;
 }
 
 // A setting by its entry point's name ("SetLDNFringes", ...; "RunLDCommand"
 // gives the number of commands run), or -1 for an unknown name.
 double FakeLd_Setting(const char *entry) {
-  if (std::strcmp(entry, "SetLDNFringes") == 0)
-    return fringes;
-  if (std::strcmp(entry, "SetLDPhaseRes") == 0)
-    return phase_resolution;
-  if (std::strcmp(entry, "SetLDTarnScale") == 0)
-    return tarn_scale;
-  if (std::strcmp(entry, "SetLDMinArea") == 0)
-    return min_area;
-  if (std::strcmp(entry, "RunLDCommand") == 0)
-    return commands;
+  for (int setting = 0; setting < kSettingCount; ++setting)
+    if (std::strcmp(entry, kSettingEntries[setting]) == 0)
+      return settings[setting];
   return -1;
 }
 

@@ -4,6 +4,7 @@
 // functions. Every variant of the library is built from this source, with
 // the entry points it must lack left out by the build.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -63,55 +64,54 @@ Axis *axis_of(int32_t connection, int32_t axis) {
   return &stage.axes[axis];
 }
 
-// Reads or writes one field of an axis under the stage lock.
-template <typename T> int32_t read_axis(int32_t connection, int32_t axis, T Axis::*field, T *out) {
+// Runs `work` under the stage lock on the axis, or on the open connection;
+// the error of a closed connection or an unknown axis instead.
+template <typename Work> int32_t with_axis(int32_t connection, int32_t axis, Work work) {
   std::lock_guard guard(stage_lock);
   Axis *a = axis_of(connection, axis);
-  if (!a)
-    return stage.last_error;
-  if (!out)
-    return failed(kBadArgument);
-  *out = a->*field;
-  return 0;
+  return a ? work(*a) : stage.last_error;
 }
 
-template <typename T>
-int32_t write_axis(int32_t connection, int32_t axis, T Axis::*field, T value) {
+template <typename Work> int32_t with_connection(int32_t connection, Work work) {
   std::lock_guard guard(stage_lock);
-  Axis *a = axis_of(connection, axis);
-  if (!a)
-    return stage.last_error;
-  a->*field = value;
-  return 0;
+  return check_connection(connection) ? stage.last_error : work();
 }
 
-template <typename T> int32_t write_stage(int32_t connection, T Stage::*field, T value) {
-  std::lock_guard guard(stage_lock);
-  if (check_connection(connection))
-    return stage.last_error;
-  stage.*field = value;
-  return 0;
-}
-
-template <typename T> int32_t read_stage(int32_t connection, T Stage::*field, T *out) {
-  std::lock_guard guard(stage_lock);
-  if (check_connection(connection))
-    return stage.last_error;
-  if (!out)
-    return failed(kBadArgument);
-  *out = stage.*field;
-  return 0;
-}
-
-// A fixed answer for an axis that exists.
-int32_t axis_constant(int32_t connection, int32_t axis, int32_t value, int32_t *out) {
-  std::lock_guard guard(stage_lock);
-  if (!axis_of(connection, axis))
-    return stage.last_error;
+// Hands a value out; no place to put it is a bad argument.
+template <typename T> int32_t give(const T &value, T *out) {
   if (!out)
     return failed(kBadArgument);
   *out = value;
   return 0;
+}
+
+// Reads or writes one field of an axis or of the stage.
+template <typename T> int32_t read_axis(int32_t connection, int32_t axis, T Axis::*field, T *out) {
+  return with_axis(connection, axis, [&](Axis &a) { return give(a.*field, out); });
+}
+
+template <typename T>
+int32_t write_axis(int32_t connection, int32_t axis, T Axis::*field, T value) {
+  return with_axis(connection, axis, [&](Axis &a) {
+    a.*field = value;
+    return 0;
+  });
+}
+
+template <typename T> int32_t write_stage(int32_t connection, T Stage::*field, T value) {
+  return with_connection(connection, [&] {
+    stage.*field = value;
+    return 0;
+  });
+}
+
+template <typename T> int32_t read_stage(int32_t connection, T Stage::*field, T *out) {
+  return with_connection(connection, [&] { return give(stage.*field, out); });
+}
+
+// A fixed answer for an axis that exists.
+int32_t axis_constant(int32_t connection, int32_t axis, int32_t value, int32_t *out) {
+  return with_axis(connection, axis, [&](Axis &) { return give(value, out); });
 }
 
 int32_t copy_text(const char *text, char *buffer, int32_t bytes) {
@@ -149,11 +149,7 @@ int32_t OpenComm_MWI(const char *configuration, int32_t *connection) {
 }
 
 int32_t CloseComm_MWI(int32_t connection) {
-  std::lock_guard guard(stage_lock);
-  if (check_connection(connection))
-    return stage.last_error;
-  stage.open = false;
-  return 0;
+  return write_stage(connection, &Stage::open, false);
 }
 
 int32_t CheckForEStopEvent_MWI(int32_t connection) {
@@ -187,13 +183,11 @@ int32_t SetPositionReport_MWI(int32_t connection, int32_t axis, int32_t enable) 
 }
 
 int32_t FindHome_MWI(int32_t connection, int32_t axis) {
-  std::lock_guard guard(stage_lock);
-  Axis *a = axis_of(connection, axis);
-  if (!a)
-    return stage.last_error;
-  a->position = a->travel_zero;
-  a->homed = 1;
-  return 0;
+  return with_axis(connection, axis, [](Axis &a) {
+    a.position = a.travel_zero;
+    a.homed = 1;
+    return 0;
+  });
 }
 
 int32_t GetHomeState_MWI(int32_t connection, int32_t axis, int32_t *state) {
@@ -205,14 +199,12 @@ int32_t GetHomeType_MWI(int32_t connection, int32_t axis, int32_t *type) {
 }
 
 int32_t Move_MWI(int32_t connection, int32_t axis, double position) {
-  std::lock_guard guard(stage_lock);
-  Axis *a = axis_of(connection, axis);
-  if (!a)
-    return stage.last_error;
-  if (position < a->travel_min || position > a->travel_max)
-    return failed(kBadArgument);
-  a->position = position;
-  return 0;
+  return with_axis(connection, axis, [&](Axis &a) {
+    if (position < a.travel_min || position > a.travel_max)
+      return failed(kBadArgument);
+    a.position = position;
+    return 0;
+  });
 }
 
 int32_t GetPosition_MWI(int32_t connection, int32_t axis, double *position) {
@@ -226,12 +218,10 @@ int32_t GetCommandedPosition_MWI(int32_t connection, int32_t axis, double *posit
 }
 
 int32_t Stop_MWI(int32_t connection) {
-  std::lock_guard guard(stage_lock);
-  return check_connection(connection) ? stage.last_error : 0;
+  return with_connection(connection, [] { return 0; });
 }
 int32_t StopAxis_MWI(int32_t connection, int32_t axis) {
-  std::lock_guard guard(stage_lock);
-  return axis_of(connection, axis) ? 0 : stage.last_error;
+  return with_axis(connection, axis, [](Axis &) { return 0; });
 }
 
 int32_t GetAcceleration_MWI(int32_t connection, int32_t axis, double *value) {
@@ -272,11 +262,9 @@ int32_t GetNodeId_MWI(int32_t connection, int32_t axis, int32_t *node) {
   return axis_constant(connection, axis, 10 + axis, node);
 }
 int32_t GetLabel_MWI(int32_t connection, int32_t axis, char *label, int32_t bytes) {
-  std::lock_guard guard(stage_lock);
-  if (!axis_of(connection, axis))
-    return stage.last_error;
   static const char *const kLabels[kAxes] = {"X", "Y", "Z", "T"};
-  return copy_text(kLabels[axis], label, bytes);
+  return with_axis(connection, axis,
+                   [&](Axis &) { return copy_text(kLabels[axis], label, bytes); });
 }
 
 int32_t GetStatus_MWI(int32_t connection, int32_t *status) {
@@ -302,24 +290,22 @@ int32_t HasEvent_MWI(int32_t connection) {
 }
 
 int32_t GetEvent_MWI(int32_t connection, int32_t *event, int32_t *axis) {
-  std::lock_guard guard(stage_lock);
-  if (check_connection(connection))
-    return stage.last_error;
-  if (!event || !axis || stage.events.empty())
-    return failed(kBadArgument);
-  std::tie(*event, *axis) = stage.events.front();
-  stage.events.pop_front();
-  return 0;
+  return with_connection(connection, [&] {
+    if (!event || !axis || stage.events.empty())
+      return failed(kBadArgument);
+    std::tie(*event, *axis) = stage.events.front();
+    stage.events.pop_front();
+    return 0;
+  });
 }
 
 int32_t RegisterCanEvents_MWI(int32_t connection, mc_mwi_pdo_handler_fn pdo,
                               mc_mwi_emcy_handler_fn emcy) {
-  std::lock_guard guard(stage_lock);
-  if (check_connection(connection))
-    return stage.last_error;
-  stage.pdo = pdo;
-  stage.emcy = emcy;
-  return 0;
+  return with_connection(connection, [&] {
+    stage.pdo = pdo;
+    stage.emcy = emcy;
+    return 0;
+  });
 }
 
 int32_t UnregisterCanEvents_MWI(int32_t connection) {
@@ -336,15 +322,12 @@ int32_t GetDmiCaptureBufferSize_MWI(int32_t connection, int32_t axis, int32_t *c
   return axis_constant(connection, axis, 16, count);
 }
 int32_t GetDmiCaptureBuffer_MWI(int32_t connection, int32_t axis, double *values, int32_t count) {
-  std::lock_guard guard(stage_lock);
-  Axis *a = axis_of(connection, axis);
-  if (!a)
-    return stage.last_error;
-  if (!values || count < 0)
-    return failed(kBadArgument);
-  for (int32_t i = 0; i < count; ++i)
-    values[i] = a->dmi_position;
-  return 0;
+  return with_axis(connection, axis, [&](Axis &a) {
+    if (!values || count < 0)
+      return failed(kBadArgument);
+    std::fill_n(values, count, a.dmi_position);
+    return 0;
+  });
 }
 int32_t GetDmiPosition_MWI(int32_t connection, int32_t axis, double *position) {
   return read_axis(connection, axis, &Axis::dmi_position, position);
@@ -382,10 +365,7 @@ int32_t SetAlignViewIndicator_MWI(int32_t connection, int32_t on) {
 }
 
 int32_t GetConfigurationFile_MWI(int32_t connection, char *path, int32_t bytes) {
-  std::lock_guard guard(stage_lock);
-  if (check_connection(connection))
-    return stage.last_error;
-  return copy_text("fake_motion.cfg", path, bytes);
+  return with_connection(connection, [&] { return copy_text("fake_motion.cfg", path, bytes); });
 }
 
 // The control functions of the tests.

@@ -412,6 +412,40 @@ TEST_F(Acquisition, IniFileChoosesTheLiveDisplayLibrary) {
   }
 }
 
+// Each bound live-display slot reaches the library's entry point of its own
+// name, which keeps what it was given.
+TEST_F(Acquisition, LiveDisplaySlotsReachTheirOwnEntryPoints) {
+  write_ini("[ACQDEVICE1]\nMODULE=" FAKE_LIVE_DISPLAY_NAME "\n");
+  ASSERT_EQ(run([] { return acq_mgropen(nullptr); }), ERR_NONE);
+  plat_dynlib *live_display = plat_dynlib_load(FAKE_LIVE_DISPLAY_NAME);
+  ASSERT_NE(live_display, nullptr);
+  auto setting = reinterpret_cast<double (*)(const char *)>(
+      plat_dynlib_symbol(live_display, "FakeLd_Setting"));
+  ASSERT_NE(setting, nullptr);
+  const double commands = setting("RunLDCommand");
+  const struct {
+    const char *entry;
+    std::function<int32_t()> call;
+    double kept;
+  } cases[] = {
+      {"SetLDNFringes", [] { return acq_ld_dll.SetLDNFringes(12); }, 12},
+      {"SetLDPhaseRes", [] { return acq_ld_dll.SetLDPhaseRes(-3); }, -3},
+      {"SetLDTarnScale", [] { return acq_ld_dll.SetLDTarnScale(0.625); }, 0.625},
+      {"SetLDMinArea", [] { return acq_ld_dll.SetLDMinArea(40); }, 40},
+      {"RunLDCommand", [] { return acq_ld_dll.RunLDCommand("live"); }, commands + 1},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.entry);
+    EXPECT_EQ(c.call(), 1);
+    EXPECT_EQ(setting(c.entry), c.kept);
+  }
+  EXPECT_EQ(acq_ld_dll.RunLDCommand(""), 0);
+  EXPECT_EQ(setting("RunLDCommand"), commands + 1);
+  EXPECT_EQ(setting("SetLDNothing"), -1);
+  plat_dynlib_unload(live_display);
+  acq_mgrclose(ACQ_NO_INSTRUMENT);
+}
+
 TEST_F(Acquisition, IniReaderMatchesAsTheProfileFunctionsDo) {
   std::string ini = path_in(root_, "test.ini");
   write_text(ini, "; comment = no\n"

@@ -119,11 +119,10 @@ TEST_F(BoardTest, LongestReplyIntoAShortBufferIsRefusedUntouched) {
     EXPECT_TRUE(std::all_of(small.begin(), small.end(), [](uint8_t b) { return b == 0x77; }));
   }
   board_sends(longest);
-  std::vector<uint8_t> whole(UR_FRAME_MAX);
-  int32_t count = 0;
-  ASSERT_EQ(ur_readUZ(port(), whole.data(), UR_FRAME_MAX, UR_RESP_REPLY, &count), ERR_NONE);
-  EXPECT_EQ(count, 127);
-  EXPECT_EQ(whole, longest);
+  const Response whole = read_response(UR_RESP_REPLY);
+  ASSERT_EQ(whole.code, ERR_NONE);
+  EXPECT_EQ(whole.count, 127);
+  EXPECT_EQ(whole.frame, longest);
 }
 
 TEST_F(BoardTest, RequestCountsAndBuffersOutsideTheLimitsAreRefused) {
@@ -250,12 +249,12 @@ TEST_F(BoardTest, ResponsesAsReadByType) {
     use_board(c.board);
     board_sends(c.sent);
     messages.clear();
-    std::vector<uint8_t> buffer(UR_FRAME_MAX, 0x77);
-    int32_t count = -1;
-    EXPECT_EQ(ur_readUZ(port(), buffer.data(), UR_FRAME_MAX, c.type, &count), c.expected);
-    EXPECT_EQ(count, c.expected == ERR_NONE ? int32_t(std::max<size_t>(c.read.size(), 1) - 1) : 0);
-    EXPECT_TRUE(std::equal(c.read.begin(), c.read.end(), buffer.begin()));
-    EXPECT_TRUE(std::all_of(buffer.begin() + c.read.size(), buffer.end(),
+    const Response r = read_response(c.type);
+    EXPECT_EQ(r.code, c.expected);
+    EXPECT_EQ(r.count,
+              c.expected == ERR_NONE ? int32_t(std::max<size_t>(c.read.size(), 1) - 1) : 0);
+    EXPECT_TRUE(std::equal(c.read.begin(), c.read.end(), r.frame.begin()));
+    EXPECT_TRUE(std::all_of(r.frame.begin() + c.read.size(), r.frame.end(),
                             [](uint8_t b) { return b == 0x77; }));
     EXPECT_EQ(messages.text(), c.messages);
     ASSERT_EQ(sio_clear_buffer(port()), 0);
@@ -285,10 +284,7 @@ TEST_F(BoardTest, SilentBoardTimesOutOnTheFirstByteAndKeepsThePortsTimeouts) {
   ferry::test::ScaledTime fast(0.005);
   const plat_serial_timeouts own{50, 3, 2500, 2, 700};
   ASSERT_TRUE(plat_serial_set_timeouts(&port()->port, &own));
-  std::vector<uint8_t> buffer(UR_FRAME_MAX);
-  int32_t count = 0;
-  EXPECT_EQ(ur_readUZ(port(), buffer.data(), UR_FRAME_MAX, UR_RESP_UNSOLICITED, &count),
-            ERR_UZ_RECV_TIMEOUT);
+  EXPECT_EQ(read_response(UR_RESP_UNSOLICITED).code, ERR_UZ_RECV_TIMEOUT);
   EXPECT_EQ(messages.text(), "ur_readUZ: timed out on first byte, respType=3\n");
   plat_serial_timeouts now{};
   ASSERT_TRUE(plat_serial_get_timeouts(&port()->port, &now));
@@ -307,10 +303,7 @@ TEST_F(BoardTest, SilentBoardTimesOutOnTheFirstByteAndKeepsThePortsTimeouts) {
 
 TEST_F(BoardTest, ResponseThatBreaksOffIsAReadFailure) {
   board_sends({0x05, 0x09, 0x01});
-  std::vector<uint8_t> buffer(UR_FRAME_MAX);
-  int32_t count = 0;
-  EXPECT_EQ(ur_readUZ(port(), buffer.data(), UR_FRAME_MAX, UR_RESP_REPLY, &count),
-            ERR_UZ_RECV_TIMEOUT);
+  EXPECT_EQ(read_response(UR_RESP_REPLY).code, ERR_UZ_RECV_TIMEOUT);
   EXPECT_EQ(messages.text(), "ur_readUZ: sio_read_data failed\n");
 }
 
@@ -334,10 +327,9 @@ TEST_F(BoardTest, BoardThatSentAReportIsAReadyDevice) {
   ASSERT_EQ(dev_data_read(DEV_TYPE_ALL, &record, true), DEV_TYPE_SERIAL);
   EXPECT_EQ(record.handle, port()->port.handle);
   EXPECT_EQ(record.owner, info);
-  std::vector<uint8_t> buffer(UR_FRAME_MAX);
-  int32_t count = 0;
-  ASSERT_EQ(ur_readUZ(port(), buffer.data(), UR_FRAME_MAX, UR_RESP_UNSOLICITED, &count), ERR_NONE);
-  EXPECT_EQ(count, 3);
+  const Response report_read = read_response(UR_RESP_UNSOLICITED);
+  ASSERT_EQ(report_read.code, ERR_NONE);
+  EXPECT_EQ(report_read.count, 3);
   EXPECT_EQ(dev_data_read(DEV_TYPE_ALL, &record, false), DEV_NOTHING_READY);
 }
 

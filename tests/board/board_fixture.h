@@ -52,6 +52,18 @@ protected:
     link.chatter(bytes, 1, 0);
     ASSERT_TRUE(wait_for_input(link, port(), uint32_t(bytes.size())));
   }
+  // One response read into the room of a whole frame, filled with 0x77
+  // first so that what the read left alone shows.
+  struct Response {
+    u_err_t code = -1;
+    int32_t count = -1;
+    Bytes frame = Bytes(UR_FRAME_MAX, 0x77);
+  };
+  Response read_response(int32_t type, sio_port *from = nullptr) {
+    Response r;
+    r.code = ur_readUZ(from ? from : port(), r.frame.data(), UR_FRAME_MAX, type, &r.count);
+    return r;
+  }
   static Bytes ack() { return sim::InstrumentBoardSim::packet(UR_ACK, {0x00}); }
   static Bytes report(uint8_t code) { return sim::InstrumentBoardSim::report(code); }
 

@@ -93,13 +93,10 @@ TEST_F(BoardTest, FailedOpeningNamesTheCauseAndLeavesTheLinkClosed) {
 
 TEST_F(BoardTest, OnlyAnOpenLinkOfAnInstrumentMatches) {
   sio_port closed{};
-  std::vector<uint8_t> buffer(UR_FRAME_MAX);
-  int32_t count = 0;
   // Cleared instrument records hold closed links too: they must not match.
   EXPECT_EQ(ur_cmd_str(&closed, 1), std::string("INVALID_PARAM"));
   EXPECT_EQ(ur_cmd_str(nullptr, 1), std::string("INVALID_PARAM"));
-  EXPECT_EQ(ur_readUZ(&closed, buffer.data(), UR_FRAME_MAX, UR_RESP_ACK, &count),
-            ERR_SYS_INFO_NOT_AVAIL);
+  EXPECT_EQ(read_response(UR_RESP_ACK, &closed).code, ERR_SYS_INFO_NOT_AVAIL);
   // A copy of the open link is the same port.
   sio_port copy = *port();
   EXPECT_EQ(ur_cmd_str(&copy, 1), std::string("UZ1_MOTOR_MOVE_CMD"));
@@ -110,8 +107,7 @@ TEST_F(BoardTest, OnlyAnOpenLinkOfAnInstrumentMatches) {
   EXPECT_EQ(ur_cmd_str(port(), 1), std::string(""));
   EXPECT_EQ(messages.text(), "ur_cmd_str: unknown instrBdType\n");
   messages.clear();
-  EXPECT_EQ(ur_readUZ(port(), buffer.data(), UR_FRAME_MAX, UR_RESP_ACK, &count),
-            ERR_WRONG_INSTR_BOARD);
+  EXPECT_EQ(read_response(UR_RESP_ACK).code, ERR_WRONG_INSTR_BOARD);
   std::vector<uint8_t> request = {0x02, 0x01, 0x00};
   EXPECT_EQ(ur_writeUZ(port(), 2, request.data(), 3, 0, 0), ERR_WRONG_INSTR_BOARD);
   EXPECT_EQ(messages.text(), "ur_cmd_str: unknown instrBdType\nur_writeUZ failed: cmd=\n");

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/hooks.h"
@@ -65,33 +66,55 @@ private:
   }
 };
 
-// A gate a blocked readiness test waits at until the test opens it.
-class Gate {
+// A signal from one thread to others: once set, every wait returns.
+class Latch {
 public:
-  void open() {
+  void set() {
     std::lock_guard guard(lock_);
-    open_ = true;
+    set_ = true;
     changed_.notify_all();
   }
   void wait() {
     std::unique_lock guard(lock_);
-    changed_.wait(guard, [this] { return open_; });
-  }
-  void arrive() {
-    std::lock_guard guard(lock_);
-    arrived_ = true;
-    changed_.notify_all();
-  }
-  void wait_arrived() {
-    std::unique_lock guard(lock_);
-    changed_.wait(guard, [this] { return arrived_; });
+    changed_.wait(guard, [this] { return set_; });
   }
 
 private:
   std::mutex lock_;
   std::condition_variable changed_;
-  bool open_ = false;
-  bool arrived_ = false;
+  bool set_ = false;
+};
+
+// A gate a blocked readiness test waits at until the test opens it; the
+// readiness test tells the test that it has arrived there.
+class Gate {
+public:
+  void open() { opened_.set(); }
+  void wait() { opened_.wait(); }
+  void arrive() { arrived_.set(); }
+  void wait_arrived() { arrived_.wait(); }
+
+private:
+  Latch opened_, arrived_;
+};
+
+// A waiting read of every device type on a thread of its own; join() gives
+// what the read returned. Joined before it goes, as a std::thread must be.
+class ReadOnThread {
+public:
+  ReadOnThread()
+      : thread_([this] {
+          dev_record record{};
+          result_ = dev_data_read(DEV_TYPE_ALL, &record, true);
+        }) {}
+  int32_t join() {
+    thread_.join();
+    return result_.load();
+  }
+
+private:
+  std::atomic<int32_t> result_{-1};
+  std::thread thread_; // after the result, which it writes
 };
 
 // Puts the abort hook back at the end of a test.

@@ -15,6 +15,7 @@ namespace {
 using ferry::test::AbortHook;
 using ferry::test::DeviceTest;
 using ferry::test::Gate;
+using ferry::test::ReadOnThread;
 using ferry::test::SteeredTest;
 using ferry::test::unstamped;
 using Texts = std::vector<std::string>;
@@ -147,18 +148,13 @@ TEST_F(DeviceTest, SecondConcurrentCallerGetsTheSetUpError) {
   };
   sys_info info{};
   ASSERT_EQ(dev_add_device(DEV_TYPE_CAN, DEV_CAN_HANDLE, &info), ERR_NONE);
-  std::atomic<int32_t> first{-1};
-  std::thread caller([&] {
-    dev_record record{};
-    first = dev_data_read(DEV_TYPE_ALL, &record, true);
-  });
+  ReadOnThread first;
   gate.wait_arrived();
   dev_record record{};
   EXPECT_EQ(dev_data_read(DEV_TYPE_ALL, &record, false), 0);
   EXPECT_EQ(unstamped(messages), Texts{"dev_data_read: ERR_DEV_CNTRL\n"});
   gate.open();
-  caller.join();
-  EXPECT_EQ(first.load(), DEV_TYPE_CAN);
+  EXPECT_EQ(first.join(), DEV_TYPE_CAN);
 }
 
 // The owner of a removed device may go at once: removal waits for its test.
@@ -178,11 +174,7 @@ TEST_F(DeviceTest, RemovalWaitsForTheDevicesRunningTest) {
       return ready;
     };
     ASSERT_EQ(dev_add_device(DEV_TYPE_CAN, DEV_CAN_HANDLE, owner), ERR_NONE);
-    std::atomic<int32_t> result{-1};
-    std::thread caller([&] {
-      dev_record record{};
-      result = dev_data_read(DEV_TYPE_ALL, &record, true);
-    });
+    ReadOnThread caller;
     gate.wait_arrived();
     std::thread remover([&] {
       EXPECT_EQ(dev_remove_device(DEV_CAN_HANDLE), ERR_NONE);
@@ -191,10 +183,9 @@ TEST_F(DeviceTest, RemovalWaitsForTheDevicesRunningTest) {
     });
     gate.open();
     remover.join();
-    caller.join();
+    const int32_t result = caller.join();
     // Reported if the caller took the report before the device went.
-    EXPECT_TRUE(result.load() == DEV_NOTHING_READY || result.load() == DEV_TYPE_CAN)
-        << result.load();
+    EXPECT_TRUE(result == DEV_NOTHING_READY || result == DEV_TYPE_CAN) << result;
   }
 }
 
@@ -247,15 +238,10 @@ TEST_F(DeviceTest, CloseEndsAWaitingReadFirst) {
       gate.arrive();
       return false;
     };
-    std::atomic<int32_t> result{-1};
-    std::thread caller([&] {
-      dev_record record{};
-      result = dev_data_read(DEV_TYPE_ALL, &record, true);
-    });
+    ReadOnThread caller;
     gate.wait_arrived();
     dev_close_cntrl();
-    caller.join();
-    EXPECT_EQ(result.load(), DEV_NOTHING_READY);
+    EXPECT_EQ(caller.join(), DEV_NOTHING_READY);
     ASSERT_EQ(ferry::device::live_workers(), 0);
     can.body = nullptr;
     ASSERT_EQ(dev_init_cntrl(false), ERR_NONE);

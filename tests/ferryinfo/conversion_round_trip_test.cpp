@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "datafile/data_file_reader.h"
-#include "run_program.h"
+#include "support/run_program.h"
 #include "support/test_support.h"
 #include "tool/hdp_bytes.h"
 #include "tool/hdp_reader.h"

@@ -12,7 +12,7 @@
 
 #include "datafile/data_file_reader.h"
 #include "platform/image.h"
-#include "run_program.h"
+#include "support/run_program.h"
 #include "support/test_support.h"
 #include "tool/ferryinfo/report.h"
 #include "tool/hdp_bytes.h"

@@ -43,6 +43,7 @@ TEST(PlatformDynlib, WindowsNamesBecomeTheSystemsFileNames) {
   EXPECT_EQ(strcasecmp(file_name("MotionWrapperInterface.DLL").c_str(), FAKE_MOTION_FILE_NAME), 0);
   char tiny[8] = "x";
   EXPECT_FALSE(plat_library_file_name(kMotion, tiny, sizeof tiny));
+  EXPECT_STREQ(tiny, ""); // no stale text where the name did not fit
   EXPECT_FALSE(plat_library_file_name(nullptr, tiny, sizeof tiny));
   EXPECT_FALSE(plat_library_file_name(kMotion, nullptr, 0));
 }

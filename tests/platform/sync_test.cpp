@@ -12,10 +12,6 @@ using namespace ferry::test;
 
 namespace {
 
-struct ScaleBack {
-  ~ScaleBack() { plat_set_time_scale(1.0); }
-};
-
 // A name no other run of the tests uses at the same time.
 std::string unique_name(const char *what) {
   static std::random_device random;
@@ -104,8 +100,7 @@ TEST(PlatformSync, NamedEventsAreOneObjectUntilTheLastCloses) {
 }
 
 TEST(PlatformSync, TimedWaitsAreScaledAndUnlimitedWaitsEndWhenSet) {
-  ScaleBack back;
-  plat_set_time_scale(0.0001);
+  ScaledTime time(0.0001);
   plat_event *event = plat_event_create(nullptr, true, false, nullptr);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(plat_event_wait(event, 120000), PLAT_WAIT_TIMEOUT);
@@ -170,8 +165,7 @@ TEST(PlatformSync, TwoThreadHandshakeOverManyRounds) {
 }
 
 TEST(PlatformSync, MachineLockHasOneOwnerAmongOpenings) {
-  ScaleBack back;
-  plat_set_time_scale(0.01);
+  ScaledTime time(0.01);
   TempDir folder;
   ScopedEnv lock_dir("FERRY_LOCK_DIR", folder.path().string().c_str());
   std::string name = unique_name("lock");

@@ -1,6 +1,6 @@
 #pragma once
-// A simulated serial device for a test, and the scaled time that keeps its
-// time-outs short.
+// A simulated serial device for a test (with test_support.h's scaled time,
+// which keeps its time-outs short).
 //
 // Where the system has pseudo-terminals the device runs in the test's own
 // process. Elsewhere (the Windows build under Wine) a test reaches a device
@@ -23,20 +23,9 @@
 #include "platform/clock.h"
 #include "serial/sio.h"
 #include "sim/serial_device.h"
+#include "support/test_support.h"
 
 namespace ferry::test {
-
-// Shortens every library wait for the life of the object.
-class ScaledTime {
-public:
-  explicit ScaledTime(double scale) : saved_(plat_time_scale()) { plat_set_time_scale(scale); }
-  ~ScaledTime() { plat_set_time_scale(saved_); }
-  ScaledTime(const ScaledTime &) = delete;
-  ScaledTime &operator=(const ScaledTime &) = delete;
-
-private:
-  double saved_;
-};
 
 class SimLink {
 public:

@@ -1,6 +1,7 @@
 #pragma once
 // Shared helpers of the test suites: an allocator that fails on request and
-// counts live blocks, a message-hook capture, temporary folders and files.
+// counts live blocks, a message-hook capture, temporary folders and files,
+// environment variables and the time scale set for a while.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "base/errors.h"
+#include "platform/clock.h"
 
 namespace ferry::test {
 
@@ -86,6 +88,18 @@ private:
   std::string name_;
   bool had_value_ = false;
   std::string old_value_;
+};
+
+// Shortens every library wait for the life of the object.
+class ScaledTime {
+public:
+  explicit ScaledTime(double scale) : saved_(plat_time_scale()) { plat_set_time_scale(scale); }
+  ~ScaledTime() { plat_set_time_scale(saved_); }
+  ScaledTime(const ScaledTime &) = delete;
+  ScaledTime &operator=(const ScaledTime &) = delete;
+
+private:
+  double saved_;
 };
 
 } // namespace ferry::test

@@ -8,6 +8,7 @@
 
 #include "base/errors.h"
 #include "base/files.h"
+#include "tool/cli_support.h"
 #include "tool/ferryinfo/phase_picture.h"
 #include "tool/ferryinfo/report.h"
 #include "tool/ferryinfo/shown_file.h"
@@ -15,6 +16,9 @@
 namespace {
 
 using namespace ferry::info;
+using ferry::cli::FailureReport;
+using ferry::cli::PathArgument;
+using ferry::cli::the_file;
 
 constexpr const char *kUsageLines[] = {
     "\nUsage:  ferryinfo [options] file\n",
@@ -37,30 +41,6 @@ constexpr const char *kUsageLines[] = {
     "\tgreen and yellow, and invalid samples in black.\n",
     "\tExit status: 0 shown, 1 usage, 2 file missing, 3 picture exists,\n",
     "\t4 reading failed, 5 writing failed.\n",
-};
-
-int usage() {
-  for (const char *line : kUsageLines)
-    std::fputs(line, stderr);
-  return FERRYINFO_USAGE;
-}
-
-// A path as the readers and the picture writer get it: a path that starts
-// with a UTF-16 byte-order mark is read in 16-bit units up to a zero unit,
-// which may lie past the argument's zero byte; the copy ends in enough zero
-// bytes that such a reading always stops inside it.
-class PathArgument {
-public:
-  void assign(const char *arg) {
-    text_.assign(arg);
-    text_.append(3, '\0');
-    set_ = true;
-  }
-  const char *c_str() const { return set_ ? text_.c_str() : nullptr; }
-
-private:
-  std::string text_;
-  bool set_ = false;
 };
 
 struct Arguments {
@@ -95,9 +75,8 @@ bool parse_arguments(int argc, char **argv, Arguments *args) {
       if (!parse_zoom(argv[++i], &args->zoom))
         return false;
     } else if (arg[0] == '-') {
-      if (arg[1] != 'f')
+      if (!ferry::cli::read_option(arg, args->force))
         return false;
-      args->force = true;
     } else if (!args->file.c_str()) {
       args->file.assign(arg);
     } else {
@@ -107,18 +86,8 @@ bool parse_arguments(int argc, char **argv, Arguments *args) {
   return args->file.c_str() != nullptr;
 }
 
-void print_unable(const Arguments &args) {
-  std::fprintf(stderr, "Unable to show \"%s\" because...\n", args.file.c_str());
-}
-
-int fail(const Arguments &args, int status, const std::string &what, u_err_t code) {
-  print_unable(args);
-  std::fprintf(stderr, "\tthere was an error %s\n\t%s\n", what.c_str(), u_error_name(code));
-  return status;
-}
-
-std::string the_file(const char *stage, const char *path) {
-  return std::string(stage) + " the file \"" + path + "\"";
+std::string unable_line(const char *file) {
+  return std::string("Unable to show \"") + file + "\" because...\n";
 }
 
 u_err_t print_report(const Arguments &args, const ShownFile &file) {
@@ -133,15 +102,15 @@ u_err_t print_report(const Arguments &args, const ShownFile &file) {
   }
 }
 
-int show(const Arguments &args) {
+int show(const Arguments &args, const FailureReport &report) {
   ShownFile file;
   if (u_err_t err = load_shown_file(args.file.c_str(), file))
-    return fail(args, FERRYINFO_READ_FAILED, the_file("reading", args.file.c_str()), err);
+    return report.error(the_file("reading", args.file.c_str()), err, FERRYINFO_READ_FAILED);
   if (u_err_t err = print_report(args, file))
-    return fail(args, FERRYINFO_WRITE_FAILED, "writing to the standard output", err);
+    return report.error("writing to the standard output", err, FERRYINFO_WRITE_FAILED);
   if (const char *png = args.png.c_str()) {
     if (u_err_t err = write_phase_png(png, file.phase, args.zoom))
-      return fail(args, FERRYINFO_WRITE_FAILED, the_file("writing to", png), err);
+      return report.error(the_file("writing to", png), err, FERRYINFO_WRITE_FAILED);
     std::fprintf(stderr, "Phase map of \"%s\" drawn in \"%s\"\n", args.file.c_str(), png);
   }
   return FERRYINFO_OK;
@@ -152,17 +121,12 @@ int show(const Arguments &args) {
 extern "C" int ferryinfo_run(int argc, char **argv) {
   Arguments args;
   if (!parse_arguments(argc, argv, &args))
-    return usage();
-  if (!is_regular_file(args.file.c_str())) {
-    print_unable(args);
-    std::fprintf(stderr, "\t\"%s\" does not exist\n", args.file.c_str());
-    return FERRYINFO_NO_INPUT;
-  }
-  const char *png = args.png.c_str();
-  if (png && !args.force && is_regular_file(png)) {
-    print_unable(args);
-    std::fprintf(stderr, "\t\"%s\" already exists\n", png);
-    return FERRYINFO_PICTURE_EXISTS;
-  }
-  return show(args);
+    return ferry::cli::print_usage(kUsageLines, FERRYINFO_USAGE);
+  const char *shown = args.file.c_str(), *png = args.png.c_str();
+  const FailureReport report(unable_line(shown));
+  if (!is_regular_file(shown))
+    return report.missing(shown, FERRYINFO_NO_INPUT);
+  if (png && !args.force && is_regular_file(png))
+    return report.already_exists(png, FERRYINFO_PICTURE_EXISTS);
+  return show(args, report);
 }
