@@ -10,6 +10,7 @@
 
 #include "platform/files.h"
 #include "platform/process.h"
+#include "support/run_program.h"
 #include "support/test_support.h"
 #include "tool/hdp_bytes.h"
 
@@ -21,28 +22,6 @@ const std::string kUsage = "\nUsage:  ferrycvt [options] input output\n"
                            "\toutput = Tarn binary data file to create\n"
                            "\n\tOptions:\n"
                            "\t\t-f\twrites output even if file already exists\n";
-
-// Standard error is a text stream: on Windows every line ends in CR LF.
-// Checks that each line end has that form and gives the text with plain
-// line ends.
-std::string plain_lines(std::string text) {
-  const std::string eol = plat_dir_separator == '\\' ? "\r\n" : "\n";
-  size_t newlines = 0, line_ends = 0;
-  for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; ++at)
-    ++newlines;
-  for (size_t at = 0; (at = text.find(eol, at)) != std::string::npos; ++at) {
-    text.replace(at, eol.size(), "\n");
-    ++line_ends;
-  }
-  EXPECT_EQ(newlines, line_ends) << "line ends of the wrong form";
-  return text;
-}
-
-struct RunResult {
-  int status = -1;
-  std::string err;
-  std::string out;
-};
 
 std::string unable(const std::string &in, const std::string &out) {
   return "Unable to convert \"" + in + "\" to \"" + out + "\" because...\n";
@@ -106,24 +85,15 @@ protected:
 
   void SetUp() override { write_file(in, hdp_file(spec)); }
 
-  RunResult run(const std::vector<std::string> &args) {
-    std::vector<const char *> argv{FERRYCVT_PATH};
-    for (const auto &a : args)
-      argv.push_back(a.c_str());
-    argv.push_back(nullptr);
-    RunResult r;
-    std::string err_path = dir.file("stderr.txt"), out_path = dir.file("stdout.txt");
-    EXPECT_TRUE(plat_run_process(argv.data(), out_path.c_str(), err_path.c_str(), &r.status));
-    r.err = plain_lines(read_text(err_path));
-    r.out = read_text(out_path);
-    return r;
+  ProgramRun run(const std::vector<std::string> &args) {
+    return run_program(dir, FERRYCVT_PATH, args);
   }
 
   bool exists(const std::string &p) const { return std::filesystem::exists(p); }
 };
 
 TEST_F(Ferrycvt, ConvertsToFormatOneWithThePhaseArray) {
-  RunResult r = run({in, out});
+  ProgramRun r = run({in, out});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, converting(in, out) + successful(in, out));
   EXPECT_EQ(r.out, "");
@@ -141,7 +111,7 @@ TEST_F(Ferrycvt, LargeWindowsConvertAcrossEveryChunkBoundary) {
   for (size_t i = 0; i < spec.samples.size(); ++i)
     spec.samples[i] = static_cast<int16_t>(i % 89 == 0 ? 0x7FFF : (i * 40503u) & 0xFFFF);
   write_file(in, hdp_file(spec));
-  RunResult r = run({in, out});
+  ProgramRun r = run({in, out});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, converting(in, out) + successful(in, out));
   EXPECT_TRUE(read_file(out) == expected_output(spec)) << "output differs";
@@ -150,7 +120,7 @@ TEST_F(Ferrycvt, LargeWindowsConvertAcrossEveryChunkBoundary) {
 TEST_F(Ferrycvt, TooFewArgumentsPrintUsage) {
   for (const auto &args :
        std::vector<std::vector<std::string>>{{}, {in}, {"-f", in}, {"-f", "-f"}}) {
-    RunResult r = run(args);
+    ProgramRun r = run(args);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, kUsage);
     EXPECT_EQ(r.out, "");
@@ -166,7 +136,7 @@ TEST_F(Ferrycvt, UnknownOptionsAndExtraPathsPrintUsage) {
                                                                 {in, out, "-"},
                                                                 {"-F", in, out},
                                                                 {in, out, "-f", "-q"}}) {
-    RunResult r = run(args);
+    ProgramRun r = run(args);
     EXPECT_EQ(r.status, 1) << args[0];
     EXPECT_EQ(r.err, kUsage);
   }
@@ -182,7 +152,7 @@ TEST_F(Ferrycvt, ForceMayComeAnywhereAndInAnySpelling) {
                                                                 {in, out, "-fx"},
                                                                 {"-f", in, "-f", out}}) {
     write_text(out, "old contents");
-    RunResult r = run(args);
+    ProgramRun r = run(args);
     EXPECT_EQ(r.status, 0) << args[0] << " " << args[1];
     EXPECT_EQ(r.err, converting(in, out) + successful(in, out));
     EXPECT_EQ(read_file(out), expected);
@@ -191,7 +161,7 @@ TEST_F(Ferrycvt, ForceMayComeAnywhereAndInAnySpelling) {
 
 TEST_F(Ferrycvt, MissingInputOrDirectoryIsNotAnInput) {
   for (const std::string &input : {dir.file("missing.hdp"), dir.path().string()}) {
-    RunResult r = run({input, out});
+    ProgramRun r = run({input, out});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, unable(input, out) + "\t\"" + input + "\" does not exist\n");
     EXPECT_FALSE(exists(out));
@@ -200,14 +170,14 @@ TEST_F(Ferrycvt, MissingInputOrDirectoryIsNotAnInput) {
 
 TEST_F(Ferrycvt, ExistingOutputIsKeptWithoutForce) {
   write_text(out, "keep me");
-  RunResult r = run({in, out});
+  ProgramRun r = run({in, out});
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.err, unable(in, out) + "\t\"" + out + "\" already exists\n");
   EXPECT_EQ(read_text(out), "keep me");
 }
 
 TEST_F(Ferrycvt, InputMayBeReplacedByItsOwnConversion) {
-  RunResult r = run({"-f", in, in});
+  ProgramRun r = run({"-f", in, in});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, converting(in, in) + successful(in, in));
   EXPECT_EQ(read_file(in), expected_output(spec));
@@ -216,7 +186,7 @@ TEST_F(Ferrycvt, InputMayBeReplacedByItsOwnConversion) {
 TEST_F(Ferrycvt, ReaderFailureCreatesNoOutput) {
   spec.data_type = 1;
   write_file(in, hdp_file(spec));
-  RunResult r = run({in, out});
+  ProgramRun r = run({in, out});
   EXPECT_EQ(r.status, 4);
   EXPECT_EQ(r.err, converting(in, out) + "*** Type of data is Light Levels ***\n" +
                        unable(in, out) + "\tthere was an error reading the file \"" + in +
@@ -235,7 +205,7 @@ TEST_F(Ferrycvt, ReaderFailureCreatesNoOutput) {
 TEST_F(Ferrycvt, ReaderMessagesComeBetweenTheDriverLines) {
   spec.data_type = 3;
   write_file(in, hdp_file(spec));
-  RunResult r = run({in, out});
+  ProgramRun r = run({in, out});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, converting(in, out) + "*** WARNING: Phase data in \"" + in +
                        "\" is unsquared ***\n" + successful(in, out));
@@ -244,7 +214,7 @@ TEST_F(Ferrycvt, ReaderMessagesComeBetweenTheDriverLines) {
 
 TEST_F(Ferrycvt, WriterFailureIsStatusFive) {
   for (const std::string &target : {dir.file("no-such-folder/out.dat"), dir.path().string()}) {
-    RunResult r = run({in, target});
+    ProgramRun r = run({in, target});
     EXPECT_EQ(r.status, 5) << target;
     EXPECT_EQ(r.err, converting(in, target) + unable(in, target) +
                          "\tthere was an error writing to the file \"" + target +
@@ -258,7 +228,7 @@ TEST_F(Ferrycvt, FailedWritesAreStatusFive) {
   const std::string full = "/dev/full";
   if (plat_dir_separator == '\\' || !std::filesystem::exists(full))
     GTEST_SKIP() << "no " << full << " here";
-  RunResult r = run({in, full});
+  ProgramRun r = run({in, full});
   EXPECT_EQ(r.status, 5);
   EXPECT_EQ(r.err, converting(in, full) + unable(in, full) +
                        "\tthere was an error writing to the file \"" + full +
@@ -267,7 +237,7 @@ TEST_F(Ferrycvt, FailedWritesAreStatusFive) {
 
 TEST_F(Ferrycvt, BundledSampleConverts) {
   const std::string sample = std::string(FERRY_SOURCE_DIR) + "/examples/sample.hdp";
-  RunResult r = run({sample, out});
+  ProgramRun r = run({sample, out});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, converting(sample, out) + successful(sample, out));
   std::vector<uint8_t> bytes = read_file(out);
