@@ -1,4 +1,5 @@
 #include "platform/process.h"
+#include "platform/text_copy_internal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -141,11 +142,7 @@ extern "C" bool plat_user_name(char *buffer, size_t bytes) {
     work.resize(work.size() * 2);
   if (error != 0 || !found || !entry.pw_name || !entry.pw_name[0])
     return false;
-  size_t length = std::strlen(entry.pw_name);
-  if (length >= bytes)
-    return false;
-  std::memcpy(buffer, entry.pw_name, length + 1);
-  return true;
+  return ferry::copy_fitting(entry.pw_name, buffer, bytes);
 }
 
 namespace {

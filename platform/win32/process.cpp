@@ -1,4 +1,5 @@
 #include "platform/process.h"
+#include "platform/text_copy_internal.h"
 
 #include <windows.h>
 
@@ -218,11 +219,7 @@ extern "C" bool plat_user_name(char *buffer, size_t bytes) {
   DWORD size = sizeof name;
   if (!GetUserNameA(name, &size) || name[0] == '\0')
     return false;
-  size_t length = std::strlen(name);
-  if (length >= bytes)
-    return false;
-  std::memcpy(buffer, name, length + 1);
-  return true;
+  return ferry::copy_fitting(name, buffer, bytes);
 }
 
 namespace {
