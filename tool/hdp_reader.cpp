@@ -11,6 +11,7 @@
 #include "base/hooks.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/memory.h"
 
 namespace {
 
@@ -319,10 +320,14 @@ u_err_t read_samples(FILE *f, phase_matrix *phase) {
     return ERR_NO_MEM;
   if (u_err_t err = phase_matrix_alloc(phase))
     return err;
+  // The stored rows fill the matrix from its last row up.
+  ferry::BufferWarming warming(plat_warm_large_buffer(
+      phase->matrix, size_t{phase->size} * sizeof(int32_t), /*from_end=*/true));
   for (int first = 0; first < phase->height; first += chunk_rows) {
     int n_rows = std::min(chunk_rows, phase->height - first);
     size_t want = static_cast<size_t>(n_rows) * row_samples;
     if (std::fread(chunk.get(), sizeof(uint16_t), want, f) != want) {
+      warming.reset();
       phase_matrix_free(phase);
       return ERR_CORRUPT_DATA_FILE;
     }
