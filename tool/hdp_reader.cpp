@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/memory.h"
+#include "platform/streaming_store.h"
 
 namespace {
 
@@ -276,6 +277,8 @@ void fill_header(const HdpFields &f, data_header *header) {
 // more than one big read, small enough to stay in the cache while they are
 // converted.
 constexpr size_t kChunkBytes = 256 * 1024;
+// From this size on the matrix is filled past the cache.
+constexpr size_t kStreamingFromBytes = 16u << 20;
 
 // The swap and the test for the invalid mark stay in 16 bits, so that the
 // compiler's vector code works on eight samples at a time and widens only
@@ -286,10 +289,24 @@ inline int32_t phase_of(uint16_t big_endian) {
 }
 
 // Blocks of a fixed size need no loop epilogue, which lets the compiler's
-// cheapest vectorising model take them even at -O2.
-void convert_row(const uint16_t *src, int32_t *dst, int width) {
+// cheapest vectorising model take them even at -O2. A matrix far larger
+// than the cache is filled past the cache (`streaming`): it is read again
+// only by the writer, long after, so reading its lines in before writing
+// them would only double the memory traffic.
+void convert_row(const uint16_t *src, int32_t *dst, int width, bool streaming) {
   constexpr int kBlock = 16;
   int c = 0;
+  if (streaming) {
+    for (; c < width && reinterpret_cast<uintptr_t>(dst + c) % 16 != 0; ++c)
+      dst[c] = phase_of(src[c]);
+    for (; c + kBlock <= width; c += kBlock) {
+      alignas(16) int32_t block[kBlock];
+      for (int k = 0; k < kBlock; ++k)
+        block[k] = phase_of(src[c + k]);
+      for (int k = 0; k < kBlock; k += 4)
+        ferry::stream_16_bytes(dst + c + k, block + k);
+    }
+  }
   for (; c + kBlock <= width; c += kBlock)
     for (int k = 0; k < kBlock; ++k)
       dst[c + k] = phase_of(src[c + k]);
@@ -299,12 +316,13 @@ void convert_row(const uint16_t *src, int32_t *dst, int width) {
 
 // Converts n_rows stored rows, the first being stored row `first`, into
 // their flipped places: stored row r becomes matrix row height-1-r.
-void convert_rows(const uint16_t *stored, int first, int n_rows, phase_matrix *phase) {
+void convert_rows(const uint16_t *stored, int first, int n_rows, phase_matrix *phase,
+                  bool streaming) {
   const int width = phase->width;
   for (int r = 0; r < n_rows; ++r) {
     const uint16_t *src = stored + static_cast<size_t>(r) * width;
     int32_t *dst = phase->matrix + static_cast<size_t>(phase->height - 1 - (first + r)) * width;
-    convert_row(src, dst, width);
+    convert_row(src, dst, width, streaming);
   }
 }
 
@@ -320,19 +338,23 @@ u_err_t read_samples(FILE *f, phase_matrix *phase) {
     return ERR_NO_MEM;
   if (u_err_t err = phase_matrix_alloc(phase))
     return err;
+  const size_t matrix_bytes = size_t{phase->size} * sizeof(int32_t);
+  const bool streaming = matrix_bytes >= kStreamingFromBytes;
   // The stored rows fill the matrix from its last row up.
-  ferry::BufferWarming warming(plat_warm_large_buffer(
-      phase->matrix, size_t{phase->size} * sizeof(int32_t), /*from_end=*/true));
+  ferry::BufferWarming warming(
+      plat_warm_large_buffer(phase->matrix, matrix_bytes, /*from_end=*/true));
   for (int first = 0; first < phase->height; first += chunk_rows) {
     int n_rows = std::min(chunk_rows, phase->height - first);
     size_t want = static_cast<size_t>(n_rows) * row_samples;
     if (std::fread(chunk.get(), sizeof(uint16_t), want, f) != want) {
+      ferry::stream_fence();
       warming.reset();
       phase_matrix_free(phase);
       return ERR_CORRUPT_DATA_FILE;
     }
-    convert_rows(chunk.get(), first, n_rows, phase);
+    convert_rows(chunk.get(), first, n_rows, phase, streaming);
   }
+  ferry::stream_fence();
   return 0;
 }
 

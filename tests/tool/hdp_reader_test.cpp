@@ -175,20 +175,31 @@ TEST_F(HdpReader, SamplesMapToThePhaseScale) {
 }
 
 TEST_F(HdpReader, FirstStoredRowEndsLast) {
-  // Many rows and a width that does not divide the read chunks, so rows of
-  // several chunks land in their flipped places.
-  HdpSpec spec;
-  spec.rows = 301;
-  spec.cols = 997;
-  spec.samples.resize(size_t(spec.rows) * spec.cols);
-  for (size_t i = 0; i < spec.samples.size(); ++i)
-    spec.samples[i] = static_cast<int16_t>(i * 7 % 4001 - 2000);
-  ASSERT_EQ(read(spec).err, 0);
-  for (int r = 0; r < spec.rows; ++r)
-    for (int c = 0; c < spec.cols; ++c)
-      ASSERT_EQ(phase.matrix[size_t(spec.rows - 1 - r) * spec.cols + c],
-                spec.samples[size_t(r) * spec.cols + c] * 8)
-          << r << "," << c;
+  // Many rows and widths that do not divide the read chunks, so rows of
+  // several chunks land in their flipped places; the second window is large
+  // enough to be filled past the cache, and its odd width starts every other
+  // row off the 16-byte grid.
+  struct Size {
+    int16_t rows, cols;
+  } sizes[] = {{301, 997}, {2001, 2097}};
+  for (const Size &size : sizes) {
+    SCOPED_TRACE(std::to_string(size.rows) + " x " + std::to_string(size.cols));
+    HdpSpec spec;
+    spec.rows = size.rows;
+    spec.cols = size.cols;
+    spec.samples.resize(size_t(spec.rows) * spec.cols);
+    for (size_t i = 0; i < spec.samples.size(); ++i)
+      spec.samples[i] = static_cast<int16_t>(i % 9 == 4 ? 0x7FFF : i * 7 % 4001 - 2000);
+    ASSERT_EQ(read(spec).err, 0);
+    size_t wrong = 0;
+    for (int r = 0; r < spec.rows; ++r)
+      for (int c = 0; c < spec.cols; ++c) {
+        int16_t stored = spec.samples[size_t(r) * spec.cols + c];
+        wrong += phase.matrix[size_t(spec.rows - 1 - r) * spec.cols + c] !=
+                 (stored == 0x7FFF ? PHASE_INVALID : stored * 8);
+      }
+    EXPECT_EQ(wrong, 0u);
+  }
 }
 
 TEST_F(HdpReader, ResultEqualsConvertThenFlip) {
