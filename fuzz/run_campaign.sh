@@ -21,14 +21,15 @@ usage: fuzz/run_campaign.sh [-t SECONDS] [-r RUNS] [-m MB] [-l BYTES] [TARGET...
   -t SECONDS  fuzzing time per target (default 300 unless -r is given)
   -r RUNS     executions per target (with -t too, whichever comes first)
   -m MB       memory cap of each fuzzer process (default 2048)
-  -l BYTES    largest input tried (default 4096)
+  -l BYTES    largest input tried (default 4096, or the target's largest
+              committed input when that is larger, so no seed is cut short)
   TARGET      fuzz/<TARGET>.cpp; all of fuzz/*.cpp when none is named
 Work files and logs go to build/fuzz/campaign/<target>/.
 EOF
   exit 2
 }
 
-seconds="" runs="" rss_mb=2048 max_len=4096
+seconds="" runs="" rss_mb=2048 max_len=""
 while getopts "t:r:m:l:h" opt; do
   case $opt in
   t) seconds=$OPTARG ;;
@@ -62,10 +63,8 @@ echo "== Building the fuzz preset"
 cmake --preset fuzz >/dev/null || exit 1
 nice -n 19 cmake --build --preset fuzz || exit 1
 
-# The options every run of a fuzzer program shares.
-common=(-rss_limit_mb="$rss_mb" -max_len="$max_len" -timeout="$input_timeout")
-
 count_files() { find "$1" -maxdepth 1 -type f | wc -l; }
+largest_file() { find "$1" -maxdepth 1 -type f -printf "%s\n" | sort -n | tail -1; }
 corpus_bytes() { find "$1" -maxdepth 1 -type f -printf "%s\n" | awk "{ n += \$1 } END { print n + 0 }"; }
 
 # Executions of one finished run, from its final statistics (or from the
@@ -119,6 +118,13 @@ campaign_target() {
   rm -rf "$work"
   mkdir -p "$work"/{seeds,grown,artifacts,kept,merged} "$corpus"
   copy_seeds "$corpus" "$work/seeds"
+  local len=$max_len
+  if [[ -z $len ]]; then
+    len=$(largest_file "$work/seeds")
+    ((len > 4096)) || len=4096
+  fi
+  # The options every run of this target's fuzzer program shares.
+  common=(-rss_limit_mb="$rss_mb" -max_len="$len" -timeout="$input_timeout")
   local files_before total=0 spent=0 breaks=0 round=0
   files_before=$(count_files "$corpus")
   echo "== $t: fuzzing from $files_before committed inputs"
