@@ -22,7 +22,6 @@
 #include <mutex>
 #include <new>
 
-#include "base/console.h"
 #include "base/errors_internal.h"
 #include "base/hooks.h"
 #include "device/dev_cntrl_internal.h"
@@ -88,12 +87,12 @@ const char *name_of(u_err_t err) {
 }
 
 u_err_t fail(const char *operation, u_err_t err) {
-  u_msg_stamped("%s failed: err=%s\n", operation, name_of(err));
+  u_msg_hook("%s failed: err=%s\n", operation, name_of(err));
   return err;
 }
 
 int32_t setup_error() {
-  u_msg_stamped("%s: %s\n", "dev_data_read", name_of(ERR_DEV_CNTRL));
+  u_msg_hook("%s: %s\n", "dev_data_read", name_of(ERR_DEV_CNTRL));
   return 0;
 }
 
@@ -367,7 +366,7 @@ u_err_t dev_init_cntrl(bool reinitialise) {
     clear_table(c);
   c.initialised.store(false);
   if (!create_events(c) || !start_worker(c)) {
-    u_msg_stamped("%s failed: %s\n", "dev_init_cntrl", name_of(ERR_DEV_CNTRL));
+    u_msg_hook("%s failed: %s\n", "dev_init_cntrl", name_of(ERR_DEV_CNTRL));
     return ERR_DEV_CNTRL;
   }
   c.ever_initialised = true;
@@ -379,7 +378,7 @@ bool dev_type_valid(int32_t type) {
   for (int32_t valid : valid_types)
     if (type == valid)
       return true;
-  u_msg_stamped("%s: dev_type=%d is invalid\n", "dev_type_valid", type);
+  u_msg_hook("%s: dev_type=%d is invalid\n", "dev_type_valid", type);
   return false;
 }
 
@@ -406,7 +405,7 @@ u_err_t dev_add_device(int32_t type, int64_t handle, void *owner) {
     }
   }
   if (full) {
-    u_msg_stamped("gl_DevInfo table is full");
+    u_msg_hook("gl_DevInfo table is full");
     err = ERR_DEV_CNTRL;
   }
   return err == ERR_NONE ? ERR_NONE : fail(op, err);
@@ -500,7 +499,7 @@ void dev_close_cntrl(void) {
         event = nullptr;
       }
     } else {
-      u_msg_stamped("%s failed: err=%s\n", "dev_close_cntrl", name_of(ERR_DEV_CNTRL));
+      u_msg_hook("%s failed: err=%s\n", "dev_close_cntrl", name_of(ERR_DEV_CNTRL));
     }
   }
   c.closing.store(false);
