@@ -26,9 +26,9 @@ u_err_t ramper_idle(sys_info *, uint8_t *status) {
 }
 
 constexpr can_host_ops kDefaults = {
-    .agc_init = succeed,
-    .agc_stop_thread = nothing,
-    .agc_start_thread = nothing,
+    .can_agc_init = succeed,
+    .can_agc_stop_thread = nothing,
+    .can_agc_start_thread = nothing,
     .agc_thread_running = not_running,
     .load_ramps = succeed,
     .sleep_mode_choose = succeed,
@@ -41,19 +41,19 @@ constexpr can_host_ops kDefaults = {
     .scanner_verify = accept_ramp,
     .pedestal_file_name = succeed,
     .wave_monitor_setup = succeed,
-    .pztramp_select = accept_ramp,
-    .pztramp_valid = every_slot_valid,
-    .pztramp_status = ramper_idle,
-    .pztramp_start = succeed,
+    .can_write_pztramp_select = accept_ramp,
+    .can_read_pztramp_valid = every_slot_valid,
+    .can_read_pztramp_status = ramper_idle,
+    .can_pztramp_start = succeed,
 };
 
 can_host_ops current_ops = kDefaults;
 
 // Every member of the record, so one list fills the gaps of a host's record.
 template <typename F> void for_each_member(F &&f) {
-  f(&can_host_ops::agc_init);
-  f(&can_host_ops::agc_stop_thread);
-  f(&can_host_ops::agc_start_thread);
+  f(&can_host_ops::can_agc_init);
+  f(&can_host_ops::can_agc_stop_thread);
+  f(&can_host_ops::can_agc_start_thread);
   f(&can_host_ops::agc_thread_running);
   f(&can_host_ops::load_ramps);
   f(&can_host_ops::sleep_mode_choose);
@@ -66,10 +66,10 @@ template <typename F> void for_each_member(F &&f) {
   f(&can_host_ops::scanner_verify);
   f(&can_host_ops::pedestal_file_name);
   f(&can_host_ops::wave_monitor_setup);
-  f(&can_host_ops::pztramp_select);
-  f(&can_host_ops::pztramp_valid);
-  f(&can_host_ops::pztramp_status);
-  f(&can_host_ops::pztramp_start);
+  f(&can_host_ops::can_write_pztramp_select);
+  f(&can_host_ops::can_read_pztramp_valid);
+  f(&can_host_ops::can_read_pztramp_status);
+  f(&can_host_ops::can_pztramp_start);
 }
 constexpr int kMembers = 19;
 static_assert(sizeof(can_host_ops) == kMembers * sizeof(void (*)()),

@@ -18,9 +18,9 @@ extern "C" {
 
 typedef struct can_host_ops {
   // Automatic gain control: set-up, and its thread.
-  u_err_t (*agc_init)(sys_info *instr);
-  void (*agc_stop_thread)(sys_info *instr);
-  void (*agc_start_thread)(sys_info *instr);
+  u_err_t (*can_agc_init)(sys_info *instr);
+  void (*can_agc_stop_thread)(sys_info *instr);
+  void (*can_agc_start_thread)(sys_info *instr);
   bool (*agc_thread_running)(void);
   // Loads the ramp table into the instrument.
   u_err_t (*load_ramps)(sys_info *instr);
@@ -41,10 +41,10 @@ typedef struct can_host_ops {
   u_err_t (*pedestal_file_name)(sys_info *instr);
   u_err_t (*wave_monitor_setup)(sys_info *instr);
   // The PZT ramper's accessors.
-  u_err_t (*pztramp_select)(sys_info *instr, int32_t slot);
-  u_err_t (*pztramp_valid)(sys_info *instr, int32_t slot, uint8_t *valid);
-  u_err_t (*pztramp_status)(sys_info *instr, uint8_t *status);
-  u_err_t (*pztramp_start)(sys_info *instr);
+  u_err_t (*can_write_pztramp_select)(sys_info *instr, int32_t slot);
+  u_err_t (*can_read_pztramp_valid)(sys_info *instr, int32_t slot, uint8_t *valid);
+  u_err_t (*can_read_pztramp_status)(sys_info *instr, uint8_t *status);
+  u_err_t (*can_pztramp_start)(sys_info *instr);
 } can_host_ops;
 
 // Installs a host's operations (copied); a null member keeps its default,

@@ -111,7 +111,8 @@ bool choose_ramper(const sys_info &instr, Ramper &ramper) {
   }
   if (one_of(instr.sys_type, {23, 25, 26, 29, 35})) {
     const can_host_ops *ops = can_get_host_ops();
-    ramper = {ops->pztramp_select, ops->pztramp_valid, ops->pztramp_status, ops->pztramp_start};
+    ramper = {ops->can_write_pztramp_select, ops->can_read_pztramp_valid,
+              ops->can_read_pztramp_status, ops->can_pztramp_start};
     return true;
   }
   return false;

@@ -150,14 +150,14 @@ void take_agc_hold(sys_info *instr) {
   AgcHolds &holds = agc_holds();
   std::lock_guard guard(holds.lock);
   if (holds.count++ == 0)
-    can_get_host_ops()->agc_stop_thread(instr);
+    can_get_host_ops()->can_agc_stop_thread(instr);
 }
 
 void release_agc_hold(sys_info *instr) {
   AgcHolds &holds = agc_holds();
   std::lock_guard guard(holds.lock);
   if (holds.count > 0 && --holds.count == 0)
-    can_get_host_ops()->agc_start_thread(instr);
+    can_get_host_ops()->can_agc_start_thread(instr);
 }
 
 // --- Bridge steps --------------------------------------------------------------------
@@ -775,7 +775,7 @@ extern "C" u_err_t can_inst_on(sys_info *instr) {
     return power_on_failed(on, err);
   remove_event_source();
   if (instr->can.uses_agc)
-    if (u_err_t err = can_get_host_ops()->agc_init(instr))
+    if (u_err_t err = can_get_host_ops()->can_agc_init(instr))
       return power_on_failed(on, err);
   take_agc_hold(instr);
   on.held = true;
@@ -802,7 +802,7 @@ extern "C" u_err_t can_inst_off(sys_info *instr) {
   if (kps_family(type)) {
     const can_host_ops *ops = can_get_host_ops();
     first.note(ops->sleep_thread_stop(instr));
-    ops->agc_stop_thread(instr);
+    ops->can_agc_stop_thread(instr);
     close_ndw_event(instr);
     first.note(stop_disk_motors(instr));
   }

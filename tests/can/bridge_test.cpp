@@ -446,15 +446,15 @@ TEST_F(Bridge, HostOperationsFillTheirGapsWithDefaultsThatSucceed) {
   EXPECT_EQ(calls, 1);
   // Every other step is there and does nothing but succeed.
   uint8_t byte = 7;
-  EXPECT_EQ(current->agc_init(&instr), ERR_NONE);
+  EXPECT_EQ(current->can_agc_init(&instr), ERR_NONE);
   EXPECT_FALSE(current->agc_thread_running());
   EXPECT_EQ(current->sleep_mode_choose(&instr), ERR_NONE);
   EXPECT_EQ(current->scanner_verify(&instr, 3), ERR_NONE);
-  EXPECT_EQ(current->pztramp_valid(&instr, 0, &byte), ERR_NONE);
+  EXPECT_EQ(current->can_read_pztramp_valid(&instr, 0, &byte), ERR_NONE);
   EXPECT_EQ(byte, 1);
-  EXPECT_EQ(current->pztramp_status(&instr, &byte), ERR_NONE);
+  EXPECT_EQ(current->can_read_pztramp_status(&instr, &byte), ERR_NONE);
   EXPECT_EQ(byte, 0);
-  current->agc_stop_thread(&instr);
+  current->can_agc_stop_thread(&instr);
   current->sleep_activity();
   current->light_level_store(&instr);
   can_set_host_ops(nullptr);

@@ -238,21 +238,21 @@ TEST_F(Ramps, RefusedBeforeAnyTransfer) {
 TEST_F(Ramps, PztRamperIsTheHostsAndScannerIsVerifiedOnTheFirstStartOnly) {
   static u_err_t verify_result = ERR_NONE;
   can_host_ops ops{};
-  ops.pztramp_select = [](sys_info *, int32_t slot) -> u_err_t {
+  ops.can_write_pztramp_select = [](sys_info *, int32_t slot) -> u_err_t {
     calls.push_back("select " + std::to_string(slot));
     return ERR_NONE;
   };
-  ops.pztramp_valid = [](sys_info *, int32_t, uint8_t *valid) -> u_err_t {
+  ops.can_read_pztramp_valid = [](sys_info *, int32_t, uint8_t *valid) -> u_err_t {
     calls.push_back("valid");
     *valid = 1;
     return ERR_NONE;
   };
-  ops.pztramp_status = [](sys_info *, uint8_t *status) -> u_err_t {
+  ops.can_read_pztramp_status = [](sys_info *, uint8_t *status) -> u_err_t {
     calls.push_back("status");
     *status = 0;
     return ERR_NONE;
   };
-  ops.pztramp_start = [](sys_info *) -> u_err_t {
+  ops.can_pztramp_start = [](sys_info *) -> u_err_t {
     calls.push_back("start");
     return ERR_NONE;
   };

@@ -36,9 +36,9 @@ inline u_err_t host_call(const char *name) {
 
 inline can_host_ops recording_ops() {
   can_host_ops ops{};
-  ops.agc_init = [](sys_info *) { return host_call("agc_init"); };
-  ops.agc_stop_thread = [](sys_info *) { host_call("agc_stop_thread"); };
-  ops.agc_start_thread = [](sys_info *) { host_call("agc_start_thread"); };
+  ops.can_agc_init = [](sys_info *) { return host_call("can_agc_init"); };
+  ops.can_agc_stop_thread = [](sys_info *) { host_call("can_agc_stop_thread"); };
+  ops.can_agc_start_thread = [](sys_info *) { host_call("can_agc_start_thread"); };
   ops.load_ramps = [](sys_info *) { return host_call("load_ramps"); };
   ops.sleep_mode_choose = [](sys_info *) { return host_call("sleep_mode_choose"); };
   ops.sleep_timer_start = [](sys_info *) { return host_call("sleep_timer_start"); };
@@ -221,7 +221,7 @@ protected:
         n += call == name;
       return n;
     };
-    EXPECT_EQ(count("agc_stop_thread"), count("agc_start_thread")) << what;
+    EXPECT_EQ(count("can_agc_stop_thread"), count("can_agc_start_thread")) << what;
   }
 
 private:

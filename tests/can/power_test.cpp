@@ -86,7 +86,7 @@ TEST_F(Power, TranscriptsOfEveryFamily) {
        "3D 2004/0 = BB8\n"
        "7F 2030/0 = 3C\n"
        "7F 2010/2 = 2100\n",
-       "agc_stop_thread load_ramps pedestal_file_name light_level_setup agc_start_thread",
+       "can_agc_stop_thread load_ramps pedestal_file_name light_level_setup can_agc_start_thread",
        "7F 2009/1 = 0\n"
        "3D 2001/0 = 0\n"
        "3D 2000/0 = 0\n"
@@ -109,7 +109,7 @@ TEST_F(Power, TranscriptsOfEveryFamily) {
        "3D 2002/0 = 384\n"
        "7F 2030/0 = 1E\n"
        "7F 2010/2 = 2900\n",
-       "agc_stop_thread load_ramps pedestal_file_name light_level_setup agc_start_thread",
+       "can_agc_stop_thread load_ramps pedestal_file_name light_level_setup can_agc_start_thread",
        "3D 2001/0 = 0\n"
        "3D 2000/0 = 0\n"
        "7F 2010/2 = 2800\n",
@@ -137,13 +137,13 @@ TEST_F(Power, TranscriptsOfEveryFamily) {
        "40 2019/0 = 19\n"
        "7F 2030/0 = 2D\n"
        "7F 2010/2 = 2100\n",
-       "agc_init agc_stop_thread light_level_mode load_ramps wave_monitor_setup "
-       "pedestal_file_name sleep_mode_choose sleep_timer_start agc_start_thread",
+       "can_agc_init can_agc_stop_thread light_level_mode load_ramps wave_monitor_setup "
+       "pedestal_file_name sleep_mode_choose sleep_timer_start can_agc_start_thread",
        "46 2000/0 = 0\n"
        "44 2000/0 = 0\n"
        "7F 2010/2 = 2000\n"
        "7F 6200/1 = 0\n",
-       "sleep_thread_stop agc_stop_thread"},
+       "sleep_thread_stop can_agc_stop_thread"},
       {"type 26", Family::Type26,
        std::string(kBridgeLines) + kps_status(kps26) + "[T] Instrument ON\n",
        "40 2020/0 = 3\n"
@@ -152,8 +152,8 @@ TEST_F(Power, TranscriptsOfEveryFamily) {
        "7F 6200/1 = 4\n"
        "7F 2030/0 = 32\n"
        "7F 2010/2 = 2100\n",
-       "agc_stop_thread light_level_mode load_ramps pedestal_file_name agc_start_thread",
-       "7F 2010/2 = 2000\n", "sleep_thread_stop agc_stop_thread"},
+       "can_agc_stop_thread light_level_mode load_ramps pedestal_file_name can_agc_start_thread",
+       "7F 2010/2 = 2000\n", "sleep_thread_stop can_agc_stop_thread"},
   };
   for (const Transcript &t : transcripts) {
     SCOPED_TRACE(t.name);
@@ -388,7 +388,7 @@ TEST_F(PowerFailures, AFailedKpsPowerOnStopsTheDisksItStarted) {
     ASSERT_TRUE(sim->object_value(disk, 0x2000, 0, &control));
     EXPECT_EQ(control & 1, 0u) << int{disk};
   }
-  EXPECT_EQ(joined(host_calls()), "agc_stop_thread light_level_store agc_start_thread");
+  EXPECT_EQ(joined(host_calls()), "can_agc_stop_thread light_level_store can_agc_start_thread");
 }
 
 TEST_F(PowerFailures, BridgeErrorClearingReadsOnceMoreAfterTheTenthReset) {
