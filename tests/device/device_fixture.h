@@ -21,12 +21,6 @@
 
 namespace ferry::test {
 
-// The device layer's messages, one hook call each: they carry no time
-// stamp.
-inline std::vector<std::string> hook_calls(const MessageCapture &messages) {
-  return messages.calls();
-}
-
 // A readiness test run on the worker, installed as the CAN event test: the
 // test body decides, and may block the worker.
 class SteeredTest {

@@ -15,7 +15,6 @@ namespace {
 using ferry::test::AbortHook;
 using ferry::test::DeviceTest;
 using ferry::test::Gate;
-using ferry::test::hook_calls;
 using ferry::test::ReadOnThread;
 using ferry::test::SteeredTest;
 using Texts = std::vector<std::string>;
@@ -124,11 +123,11 @@ TEST_F(DeviceTest, WorkerThatDoesNotComeBackIsASetUpErrorNotAHang) {
   ASSERT_EQ(dev_add_device(DEV_TYPE_CAN, DEV_CAN_HANDLE, &info), ERR_NONE);
   dev_record record{};
   EXPECT_EQ(dev_data_read(DEV_TYPE_ALL, &record, true), 0);
-  EXPECT_EQ(hook_calls(messages), Texts{"dev_data_read: ERR_DEV_CNTRL\n"});
+  EXPECT_EQ(messages.calls(), Texts{"dev_data_read: ERR_DEV_CNTRL\n"});
   // Its device cannot be taken away while its test runs.
   messages.clear();
   EXPECT_EQ(dev_remove_device(DEV_CAN_HANDLE), ERR_DEV_CNTRL);
-  EXPECT_EQ(hook_calls(messages), Texts{"dev_remove_device failed: err=ERR_DEV_CNTRL\n"});
+  EXPECT_EQ(messages.calls(), Texts{"dev_remove_device failed: err=ERR_DEV_CNTRL\n"});
   EXPECT_TRUE(dev_is_registered(DEV_CAN_HANDLE));
   // What the late test found goes to the next caller.
   gate.open();
@@ -152,7 +151,7 @@ TEST_F(DeviceTest, SecondConcurrentCallerGetsTheSetUpError) {
   gate.wait_arrived();
   dev_record record{};
   EXPECT_EQ(dev_data_read(DEV_TYPE_ALL, &record, false), 0);
-  EXPECT_EQ(hook_calls(messages), Texts{"dev_data_read: ERR_DEV_CNTRL\n"});
+  EXPECT_EQ(messages.calls(), Texts{"dev_data_read: ERR_DEV_CNTRL\n"});
   gate.open();
   EXPECT_EQ(first.join(), DEV_TYPE_CAN);
 }
@@ -205,7 +204,7 @@ TEST_F(DeviceTest, CloseJoinsTheWorkerAndInitStartsExactlyOne) {
     dev_record record{};
     ASSERT_EQ(dev_data_read(DEV_TYPE_ALL, &record, true), DEV_TYPE_OWNER);
   }
-  EXPECT_EQ(hook_calls(messages), Texts{});
+  EXPECT_EQ(messages.calls(), Texts{});
 }
 
 TEST_F(DeviceTest, FailedInitialisationLeavesTheTableUninitialised) {
@@ -221,8 +220,8 @@ TEST_F(DeviceTest, FailedInitialisationLeavesTheTableUninitialised) {
   }
   EXPECT_EQ(ferry::device::live_workers(), 0);
   EXPECT_EQ(dev_add_device(DEV_TYPE_NONE, 13, nullptr), ERR_DEV_CNTRL);
-  EXPECT_EQ(hook_calls(messages), (Texts{"dev_init_cntrl failed: ERR_DEV_CNTRL\n",
-                                         "dev_add_device failed: err=ERR_DEV_CNTRL\n"}));
+  EXPECT_EQ(messages.calls(), (Texts{"dev_init_cntrl failed: ERR_DEV_CNTRL\n",
+                                     "dev_add_device failed: err=ERR_DEV_CNTRL\n"}));
   ASSERT_EQ(dev_init_cntrl(false), ERR_NONE);
   EXPECT_TRUE(dev_is_registered(12));
 }
@@ -246,7 +245,7 @@ TEST_F(DeviceTest, CloseEndsAWaitingReadFirst) {
     can.body = nullptr;
     ASSERT_EQ(dev_init_cntrl(false), ERR_NONE);
   }
-  EXPECT_EQ(hook_calls(messages), Texts{});
+  EXPECT_EQ(messages.calls(), Texts{});
 }
 
 void read_for_ever(void *) {

@@ -15,7 +15,6 @@ namespace {
 
 using ferry::test::AbortHook;
 using ferry::test::DeviceTest;
-using ferry::test::hook_calls;
 
 std::atomic<bool> give_up{false};
 
@@ -163,7 +162,7 @@ TEST_F(DeviceTest, TenThousandReportsNoneLostNoneTwice) {
   EXPECT_FALSE(any_outstanding(tally));
   dev_record record{};
   EXPECT_EQ(dev_data_read(DEV_TYPE_ALL, &record, false), DEV_NOTHING_READY);
-  EXPECT_EQ(hook_calls(messages), std::vector<std::string>{});
+  EXPECT_EQ(messages.calls(), std::vector<std::string>{});
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 namespace {
 
 using ferry::test::DeviceTest;
-using ferry::test::hook_calls;
 using Texts = std::vector<std::string>;
 
 std::vector<int64_t> handles_in_table() {
@@ -25,11 +24,11 @@ std::vector<int64_t> handles_in_table() {
 TEST_F(DeviceTest, ExactlySevenTypesAreValid) {
   for (int32_t type : {1, 2, 4, 8, 16, 32, 64})
     EXPECT_TRUE(dev_type_valid(type)) << type;
-  EXPECT_EQ(hook_calls(messages), Texts{});
+  EXPECT_EQ(messages.calls(), Texts{});
   for (int32_t type : {0, 3, 5, 128, 0xFFFF, -1, 0x10000}) {
     messages.clear();
     EXPECT_FALSE(dev_type_valid(type));
-    EXPECT_EQ(hook_calls(messages),
+    EXPECT_EQ(messages.calls(),
               Texts{"dev_type_valid: dev_type=" + std::to_string(type) + " is invalid\n"});
   }
 }
@@ -39,10 +38,10 @@ TEST_F(DeviceTest, DevicesTakeTheFirstFreeEntryUntilTheTableIsFull) {
     ASSERT_EQ(dev_add_device(DEV_TYPE_NONE, handle, nullptr), ERR_NONE);
   EXPECT_EQ(handles_in_table(),
             (std::vector<int64_t>{100, 101, 102, 103, 104, 105, 106, 107, 108, 109}));
-  EXPECT_EQ(hook_calls(messages), Texts{});
+  EXPECT_EQ(messages.calls(), Texts{});
 
   EXPECT_EQ(dev_add_device(DEV_TYPE_NONE, 110, nullptr), ERR_DEV_CNTRL);
-  EXPECT_EQ(hook_calls(messages),
+  EXPECT_EQ(messages.calls(),
             (Texts{"gl_DevInfo table is full", "dev_add_device failed: err=ERR_DEV_CNTRL\n"}));
   EXPECT_FALSE(dev_is_registered(110));
 
@@ -120,7 +119,7 @@ TEST_F(DeviceTest, RefusedDevicesLeaveTheTableAsItWas) {
   for (const auto &c : cases) {
     messages.clear();
     EXPECT_EQ(dev_add_device(c.type, c.handle, c.owner), c.expected) << c.what;
-    EXPECT_EQ(hook_calls(messages), c.messages) << c.what;
+    EXPECT_EQ(messages.calls(), c.messages) << c.what;
     EXPECT_EQ(handles_in_table(), (std::vector<int64_t>{1, -1, -1, -1, -1, -1, -1, -1, -1, -1}))
         << c.what;
   }
@@ -148,7 +147,7 @@ TEST_F(DeviceTest, RemovalAndEventStateNameWhatIsWrong) {
   for (const auto &c : cases) {
     messages.clear();
     EXPECT_EQ(c.op(), c.expected) << c.what;
-    EXPECT_EQ(hook_calls(messages), Texts{c.message}) << c.what;
+    EXPECT_EQ(messages.calls(), Texts{c.message}) << c.what;
   }
   messages.clear();
   EXPECT_TRUE(dev_is_registered(42));
@@ -161,7 +160,7 @@ TEST_F(DeviceTest, RemovalAndEventStateNameWhatIsWrong) {
   EXPECT_EQ(dev_remove_device(42), ERR_NONE);
   EXPECT_FALSE(dev_is_registered(42));
   EXPECT_EQ(dev_remove_device(42), ERR_PARAM_OUT_OF_RANGE);
-  EXPECT_EQ(hook_calls(messages), Texts{"dev_remove_device failed: err=ERR_PARAM_OUT_OF_RANGE\n"});
+  EXPECT_EQ(messages.calls(), Texts{"dev_remove_device failed: err=ERR_PARAM_OUT_OF_RANGE\n"});
 }
 
 TEST_F(DeviceTest, EveryOperationNeedsAnInitialisedTableAndAValidMask) {
@@ -173,17 +172,17 @@ TEST_F(DeviceTest, EveryOperationNeedsAnInitialisedTableAndAValidMask) {
   EXPECT_EQ(dev_remove_device(5), ERR_DEV_CNTRL);
   EXPECT_EQ(dev_set_event_state(5, 1), ERR_DEV_CNTRL);
   EXPECT_EQ(dev_data_read(DEV_TYPE_ALL, &record, false), 0);
-  EXPECT_EQ(hook_calls(messages), (Texts{"dev_add_device failed: err=ERR_DEV_CNTRL\n",
-                                         "dev_remove_device failed: err=ERR_DEV_CNTRL\n",
-                                         "dev_set_event_state failed: err=ERR_DEV_CNTRL\n",
-                                         "dev_data_read: ERR_DEV_CNTRL\n"}));
+  EXPECT_EQ(messages.calls(), (Texts{"dev_add_device failed: err=ERR_DEV_CNTRL\n",
+                                     "dev_remove_device failed: err=ERR_DEV_CNTRL\n",
+                                     "dev_set_event_state failed: err=ERR_DEV_CNTRL\n",
+                                     "dev_data_read: ERR_DEV_CNTRL\n"}));
   // Initialising again keeps what was registered (asking for it clears it).
   ASSERT_EQ(dev_init_cntrl(false), ERR_NONE);
   EXPECT_TRUE(dev_is_registered(5));
   // A mask that is no type is a set-up error too.
   messages.clear();
   EXPECT_EQ(dev_data_read(3, &record, false), 0);
-  EXPECT_EQ(hook_calls(messages),
+  EXPECT_EQ(messages.calls(),
             (Texts{"dev_type_valid: dev_type=3 is invalid\n", "dev_data_read: ERR_DEV_CNTRL\n"}));
   ASSERT_EQ(dev_init_cntrl(true), ERR_NONE);
   EXPECT_FALSE(dev_is_registered(5));
